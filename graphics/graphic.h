@@ -1,0 +1,94 @@
+#pragma once
+// The picture object interface every picture class offers, and the class references the
+// picture format table stores.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+class TStream;
+class TBitmap;
+class TGraphic;
+
+struct TRect {
+    int Left = 0, Top = 0, Right = 0, Bottom = 0;
+    int Width() const { return Right - Left; }
+    int Height() const { return Bottom - Top; }
+    bool operator==(const TRect&) const = default;
+};
+inline TRect Rect(int left, int top, int right, int bottom) { return TRect{left, top, right, bottom}; }
+
+// Colour value: red in bits 0-7, green 8-15, blue 16-23.
+using TColor = uint32_t;
+inline constexpr TColor NoColor = 0x1FFFFFFF;
+inline constexpr TColor clWhite = 0x00FFFFFF;
+inline constexpr TColor clBlack = 0x00000000;
+constexpr TColor RGBColor(uint8_t r, uint8_t g, uint8_t b) { return TColor(r) | (TColor(g) << 8) | (TColor(b) << 16); }
+constexpr uint8_t GetRValue(TColor c) { return uint8_t(c); }
+constexpr uint8_t GetGValue(TColor c) { return uint8_t(c >> 8); }
+constexpr uint8_t GetBValue(TColor c) { return uint8_t(c >> 16); }
+
+// A class reference: can create an empty picture and answer class derivation.
+struct GraphicClassInfo {
+    const char* name;
+    const GraphicClassInfo* parent;
+    std::unique_ptr<TGraphic> (*create)();  // null for abstract classes
+    bool InheritsFrom(const GraphicClassInfo* other) const {
+        for (const GraphicClassInfo* c = this; c; c = c->parent)
+            if (c == other) return true;
+        return false;
+    }
+};
+using TGraphicClass = const GraphicClassInfo*;
+
+// In a class body: its class reference and ClassType().
+#define IMBRIX_GRAPHIC_CLASS()                     \
+public:                                            \
+    static const GraphicClassInfo ClassInfo;       \
+    TGraphicClass ClassType() const override { return &ClassInfo; }
+
+// In a .cpp: defines Class::ClassInfo with Base as its parent.
+#define IMBRIX_DEFINE_GRAPHIC_CLASS(Class, Base)                                          \
+    const GraphicClassInfo Class::ClassInfo = {#Class, &Base::ClassInfo,                  \
+                                               []() -> std::unique_ptr<TGraphic> {        \
+                                                   return std::make_unique<Class>();      \
+                                               }}
+
+enum class TProgressStage { psStarting, psRunning, psEnding };
+using TProgressEvent = std::function<void(TGraphic& sender, TProgressStage stage, uint8_t percentDone,
+                                          const TRect& rect, const std::string& message)>;
+
+class TGraphic {
+public:
+    static const GraphicClassInfo ClassInfo;
+    virtual ~TGraphic() = default;
+    virtual TGraphicClass ClassType() const { return &ClassInfo; }
+
+    // Replaces the picture with the one starting at the stream's position.
+    virtual void ReadPicture(TStream& stream) = 0;
+    // Opens the file for reading, ReadPicture, closes it in every case.
+    void ReadPictureFile(const std::string& path);
+
+    virtual int Width() const = 0;
+    virtual int Height() const = 0;
+    virtual bool Empty() const { return Width() == 0 || Height() == 0; }
+
+    // Draws the picture into rect of the target's surface, stretched (nearest pixel) to fit.
+    // Not const: lazily decoded pictures decode on first draw.
+    virtual void Draw(TBitmap& target, const TRect& rect) = 0;
+
+    virtual bool CanWrite() const { return false; }
+    virtual void WritePicture(TStream& stream);
+    // Creates or truncates the file, writes, closes; a failed write removes the partial file.
+    void WritePictureFile(const std::string& path);
+    // Writes to a file that must not exist yet (O_EXCL); a failed write removes it.
+    void WritePictureFileExclusive(const std::string& path);
+    // Assignment from a Bitmap, for the writable classes.
+    virtual void AssignBitmap(TBitmap& source);
+
+    bool Transparent = false;
+    TProgressEvent OnProgress;
+
+protected:
+    void Progress(TProgressStage stage, uint8_t percentDone, const TRect& rect, const std::string& message = {});
+};

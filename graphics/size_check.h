@@ -1,0 +1,24 @@
+#pragma once
+// The one check that runs before any picture-sized allocation. A hostile header can make a
+// load fail; it can never make us allocate without bound.
+#include <cstdint>
+
+struct PictureLimits {
+    uint64_t maxPixels = uint64_t(1) << 27;      // about 134 megapixels
+    uint64_t maxAllocation = uint64_t(1) << 30;  // 1 GiB for any one buffer
+};
+
+// The limits in force (process-wide; tests and fuzzers may lower them).
+PictureLimits& CurrentPictureLimits();
+
+// Fails with EInvalidGraphic unless width x height is a sane picture size whose buffer of
+// bitsPerPixel bits per pixel (rows padded to rowAlignment bytes) fits the limits.
+// Returns that buffer's size in bytes.
+uint64_t CheckPictureSize(int64_t width, int64_t height, int bitsPerPixel, int rowAlignment = 1);
+
+// Fails with EInvalidGraphic unless count x elementSize fits the allocation limit; returns it.
+uint64_t CheckAllocation(uint64_t count, uint64_t elementSize);
+
+// For uncompressed data: fails with "Stream read error" (EReadError) unless the declared
+// byte count is at most what the file still holds.
+void CheckDeclaredSize(uint64_t declaredBytes, uint64_t availableBytes);

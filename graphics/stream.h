@@ -1,0 +1,75 @@
+#pragma once
+// Byte streams: the file and memory streams that pictures are read from and written to.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class TStream {
+public:
+    virtual ~TStream() = default;
+    // Reads up to count bytes; returns how many were read (0 at the end).
+    virtual size_t Read(void* buffer, size_t count) = 0;
+    // Writes count bytes; returns how many were written.
+    virtual size_t Write(const void* buffer, size_t count) = 0;
+    virtual uint64_t Position() const = 0;
+    virtual void SetPosition(uint64_t position) = 0;
+    virtual uint64_t Size() const = 0;
+
+    // Reads exactly count bytes or fails with "Stream read error".
+    void ReadBuffer(void* buffer, size_t count);
+    // Writes exactly count bytes or fails with "Stream write error".
+    void WriteBuffer(const void* buffer, size_t count);
+    void WriteBytes(const std::vector<uint8_t>& bytes) { WriteBuffer(bytes.data(), bytes.size()); }
+    uint64_t Remaining() const;
+    void Seek(int64_t offset) { SetPosition(Position() + static_cast<uint64_t>(offset)); }
+    // The rest of the stream from the current position, read whole.
+    std::vector<uint8_t> ReadRest();
+};
+
+class TFileStream final : public TStream {
+public:
+    enum class Mode {
+        OpenRead,         // existing file, read only; "Cannot open file "%s". %s"
+        CreateExclusive,  // new file only, never replaces one; "Cannot create file "%s". %s"
+        CreateOrTruncate  // new or emptied file; "Cannot create file "%s". %s"
+    };
+    TFileStream(const std::string& path, Mode mode);
+    ~TFileStream() override;
+    TFileStream(const TFileStream&) = delete;
+    TFileStream& operator=(const TFileStream&) = delete;
+
+    size_t Read(void* buffer, size_t count) override;
+    size_t Write(const void* buffer, size_t count) override;
+    uint64_t Position() const override { return position_; }
+    void SetPosition(uint64_t position) override { position_ = position; }
+    uint64_t Size() const override;
+    const std::string& Path() const { return path_; }
+
+private:
+    int fd_ = -1;
+    uint64_t position_ = 0;
+    std::string path_;
+};
+
+class TMemoryStream final : public TStream {
+public:
+    TMemoryStream() = default;
+    explicit TMemoryStream(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
+
+    size_t Read(void* buffer, size_t count) override;
+    size_t Write(const void* buffer, size_t count) override;
+    uint64_t Position() const override { return position_; }
+    void SetPosition(uint64_t position) override { position_ = position; }
+    uint64_t Size() const override { return bytes_.size(); }
+
+    const std::vector<uint8_t>& Bytes() const { return bytes_; }
+    std::vector<uint8_t> TakeBytes() { position_ = 0; return std::move(bytes_); }
+
+private:
+    std::vector<uint8_t> bytes_;
+    uint64_t position_ = 0;
+};
+
+// Reads a whole file into memory ("Cannot open file ..." / "Stream read error").
+std::vector<uint8_t> ReadWholeFile(const std::string& path);

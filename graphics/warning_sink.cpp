@@ -1,0 +1,27 @@
+#include "graphics/warning_sink.h"
+
+#include <mutex>
+
+namespace {
+std::mutex sinkMutex;
+WarningSink& CurrentSink() {
+    static WarningSink sink;
+    return sink;
+}
+}  // namespace
+
+WarningSink SetWarningSink(WarningSink sink) {
+    std::lock_guard lock(sinkMutex);
+    WarningSink previous = std::move(CurrentSink());
+    CurrentSink() = std::move(sink);
+    return previous;
+}
+
+void ShowWarning(const std::string& message) {
+    WarningSink sink;
+    {
+        std::lock_guard lock(sinkMutex);
+        sink = CurrentSink();
+    }
+    if (sink) sink(message);
+}

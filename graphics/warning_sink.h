@@ -1,0 +1,12 @@
+#pragma once
+// Codecs deep inside a load may need to warn the user (a damaged JPEG strip in a TIFF, say)
+// without failing it. They call ShowWarning; the front end decides how a warning reaches the
+// user (a "Warning" box in the window, standard error in imbrix-batch).
+#include <functional>
+#include <string>
+
+using WarningSink = std::function<void(const std::string& message)>;
+
+// Installs the sink and returns the previous one. An empty sink drops warnings.
+WarningSink SetWarningSink(WarningSink sink);
+void ShowWarning(const std::string& message);

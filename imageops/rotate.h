@@ -1,0 +1,12 @@
+#pragma once
+// Turning a 24-bit bitmap by quarter turns.
+#include <memory>
+
+class TBitmap;
+
+// Rotation index of the rotation control: 0 none, 1 right, 2 half turn, 3 left.
+// 1..3 return the turned bitmap; any other index returns nullptr. The input is not changed.
+std::unique_ptr<TBitmap> RotateBitmap(int rotationIndex, const TBitmap& input);
+std::unique_ptr<TBitmap> RotateRight90(const TBitmap& input);
+std::unique_ptr<TBitmap> RotateHalfTurn(const TBitmap& input);
+std::unique_ptr<TBitmap> RotateLeft90(const TBitmap& input);

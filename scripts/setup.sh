@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs what building, running and testing Imbrix needs on Debian 12. Does nothing when
+# everything is already there; uses sudo when not run as root.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libjpeg62-turbo-dev zlib1g-dev
+  qt6-base-dev qt6-base-dev-tools libgl-dev
+  # independent decoders and tools the tests compare against
+  python3-pil imagemagick libjpeg-turbo-progs giflib-tools
+  # a real X server for the window tests and screenshots
+  xvfb xauth x11-utils
+  # libFuzzer harnesses
+  clang libclang-rt-14-dev
+)
+if [ "${1:-}" = "--bench" ]; then
+  packages+=(libvips-tools hyperfine)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  case "$p" in \#*) continue ;; esac
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

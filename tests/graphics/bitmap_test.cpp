@@ -1,0 +1,79 @@
+#include <gtest/gtest.h>
+
+#include "graphics/bitmap.h"
+#include "graphics/errors.h"
+
+TEST(Bitmap, NewAndEnlargedPixelsAreWhite) {
+    TBitmap bmp(3, 2, TPixelFormat::pf24bit);
+    EXPECT_EQ(bmp.Pixel(2, 1), clWhite);
+    bmp.SetPixel(0, 0, RGBColor(10, 20, 30));
+    bmp.SetSize(5, 4);
+    EXPECT_EQ(bmp.Pixel(0, 0), RGBColor(10, 20, 30)) << "kept pixel";
+    EXPECT_EQ(bmp.Pixel(4, 3), clWhite);
+    EXPECT_EQ(bmp.RowStride(), 16u) << "rows are padded to 4 bytes";
+
+    TBitmap mono(9, 1, TPixelFormat::pf1bit);
+    mono.SetRawPixel(0, 0, 0);
+    mono.SetSize(12, 2);
+    EXPECT_EQ(mono.Pixel(0, 0), clBlack);
+    for (int x = 1; x < 12; ++x) EXPECT_EQ(mono.Pixel(x, 0), clWhite) << x;
+}
+
+TEST(Bitmap, ScanLineOutOfRangeFails) {
+    TBitmap bmp(2, 2, TPixelFormat::pf24bit);
+    EXPECT_NO_THROW(bmp.ScanLine(1));
+    try {
+        bmp.ScanLine(2);
+        FAIL() << "no error";
+    } catch (const EInvalidGraphicOperation& e) {
+        EXPECT_STREQ(e.what(), "Scan line index out of range");
+    }
+    EXPECT_THROW(bmp.ScanLine(-1), EInvalidGraphicOperation);
+}
+
+TEST(Bitmap, PixelFormatConversionGoesThroughThePalette) {
+    TBitmap bmp(4, 1, TPixelFormat::pf8bit);
+    bmp.SetPalette({TRGBQuad{1, 2, 3, 0}, TRGBQuad{200, 100, 50, 0}});
+    bmp.SetRawPixel(0, 0, 1);
+    bmp.SetRawPixel(1, 0, 0);
+    bmp.SetPixelFormat(TPixelFormat::pf24bit);
+    const uint8_t* row = bmp.ScanLine(0);
+    EXPECT_EQ(row[0], 200);
+    EXPECT_EQ(row[1], 100);
+    EXPECT_EQ(row[2], 50);
+    EXPECT_EQ(row[3], 1);
+    EXPECT_EQ(row[5], 3);
+
+    bmp.SetPixelFormat(TPixelFormat::pf16bit);
+    EXPECT_EQ(bmp.Pixel(0, 0), RGBColor(49, 101, 206)) << "5-6-5 rounds down and expands";
+    bmp.SetPixelFormat(TPixelFormat::pf1bit);
+    EXPECT_EQ(bmp.Pixel(1, 0), clBlack);
+}
+
+TEST(Bitmap, DrawStretchesNearestAndSkipsTransparentColour) {
+    TBitmap src(2, 1, TPixelFormat::pf24bit);
+    src.SetPixel(0, 0, RGBColor(255, 0, 0));
+    src.SetPixel(1, 0, RGBColor(0, 0, 255));
+    TBitmap dst(4, 2, TPixelFormat::pf24bit);
+    src.Draw(dst, Rect(0, 0, 4, 2));
+    EXPECT_EQ(dst.Pixel(0, 1), RGBColor(255, 0, 0));
+    EXPECT_EQ(dst.Pixel(1, 0), RGBColor(255, 0, 0));
+    EXPECT_EQ(dst.Pixel(2, 0), RGBColor(0, 0, 255));
+    EXPECT_EQ(dst.Pixel(3, 1), RGBColor(0, 0, 255));
+
+    TBitmap white(4, 2, TPixelFormat::pf24bit);
+    src.Transparent = true;
+    src.SetTransparentColor(RGBColor(0, 0, 255));
+    src.Draw(white, Rect(0, 0, 2, 1));
+    EXPECT_EQ(white.Pixel(0, 0), RGBColor(255, 0, 0));
+    EXPECT_EQ(white.Pixel(1, 0), clWhite) << "the transparent colour leaves the target as it was";
+}
+
+TEST(Bitmap, MeaningfulAlphaBlendsOntoTheTarget) {
+    TBitmap src(1, 1, TPixelFormat::pf32bit);
+    src.SetRawPixel(0, 0, 0x80000000u);  // black at half opacity
+    src.AlphaMeaningful = true;
+    TBitmap dst(1, 1, TPixelFormat::pf24bit);
+    src.Draw(dst, Rect(0, 0, 1, 1));
+    EXPECT_EQ(dst.Pixel(0, 0), RGBColor(127, 127, 127));
+}
