@@ -1,0 +1,34 @@
+#include "app/core/picture_formats.h"
+
+#include "graphics/bitmap.h"
+#include "graphics/file_format_list.h"
+#include "graphics/picture.h"
+#include "graphics/platform_graphics.h"
+
+namespace {
+bool registered = false;
+}
+
+void RegisterPictureFormats() {
+    if (registered) return;
+    registered = true;
+    TFileFormatsList& table = PictureFormatTable();
+    table.AddPictureFormat("", "", &TOleGraphic::ClassInfo);
+
+    TFileFormatList& list = FileFormatList();
+    list.AddFormat("bmp", "Windows bitmaps", "", fkRaster, false, &TBitmap::ClassInfo);
+    list.AddFormat("ico", "Windows icons", "", fkRaster, false, &TIcon::ClassInfo);
+    list.AddFormat("wmf", "Windows metafiles", "", fkVector, false, &TMetafile::ClassInfo);
+    list.AddFormat("emf", "Windows metafiles", "Windows enhanced meta files", fkVector, false, &TMetafile::ClassInfo);
+    list.AddFormat("rle", "Windows bitmaps", "Run length encoded Windows bitmaps", fkRaster, false, &TBitmap::ClassInfo);
+    list.AddFormat("dib", "", "Device independant Windows bitmaps", fkRaster, false, &TBitmap::ClassInfo);
+}
+
+void UnregisterPictureFormats() {
+    if (!registered) return;
+    registered = false;
+    TFileFormatList& list = FileFormatList();
+    list.RemoveFormat("rle", &TBitmap::ClassInfo);
+    list.RemoveFormat("dib", &TBitmap::ClassInfo);
+    list.ClearFormats();
+}
