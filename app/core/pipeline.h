@@ -1,0 +1,142 @@
+#pragma once
+// The picture pipeline: a list of paths in, resized and turned result files out. It is plain
+// C++ and talks to whoever runs it (the main window, imbrix-batch, a test) through
+// PipelineHost.
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/core/file_util.h"
+#include "app/core/pic_data.h"
+#include "app/core/settings_record.h"
+#include "app/core/tray_model.h"
+#include "graphics/bitmap.h"
+
+class TGraphic;
+class TStream;
+
+// Texts of the boxes the pipeline words itself.
+inline constexpr const char* kSpecialSizeMessage =
+    "If the \"Special\" size option is selected, you need to enter a value greater than zero for the "
+    "Width, the Height, or both.";
+inline constexpr const char* kCouldNotLoadMessage = "Couldn't load file: ";            // + path
+inline constexpr const char* kNameConflictMessage = "Couldn't add file because of name conflict";
+inline constexpr const char* kUnknownOutputTypeMessage = "Unknown output file type for file:";  // + path
+inline constexpr int kMaxNameSuffix = 9999;
+
+// What a front end provides. Every call happens on the thread that runs the batch.
+class PipelineHost {
+public:
+    virtual ~PipelineHost() = default;
+
+    // The settings record (read where a value is needed).
+    virtual const TSettingsRecord& Settings() = 0;
+    // The rotation and scale controls as they are now; asked once per file.
+    virtual ScaleChoice CurrentScaleChoice() = 0;
+
+    // The batch's progress: shown with range 0..stepCount and an empty file name, busy cursor.
+    virtual void BeginBatch(int64_t stepCount) = 0;
+    // The path of the file being worked on (the host shortens it for display: ShortenPath).
+    virtual void SetProgressFileName(const std::string& path) = 0;
+    // One work step done; the place where a window lets pending events run.
+    virtual void StepProgress() = 0;
+    // Asked before each file.
+    virtual bool Cancelled() = 0;
+    // Progress closed, cursor restored, summary lines refreshed. Called exactly once for every
+    // BeginBatch, however the batch ended (done, cancelled, stopped, or an error escaping).
+    virtual void EndBatch() = 0;
+
+    // A new tray entry (In: the source at full size; Out: the result) with its 64 x 48
+    // thumbnail.
+    virtual void AddToTray(TTray tray, const std::string& path, const TpicData& data, TBitmap thumbnail) = 0;
+    // The Out entry with this path has been written and is now this file.
+    virtual void ResultWritten(const std::string& path, const FileIdentity& identity) = 0;
+
+    // Boxes the pipeline words itself: an error box ("Error") and a warning box ("Warning").
+    virtual void ShowErrorBox(const std::string& text) = 0;
+    virtual void ShowWarningBox(const std::string& text) = 0;
+};
+
+enum class BatchOutcome {
+    Completed,  // every path processed
+    Cancelled,  // stopped before a file because the host said so
+    Stopped,    // a file failed ("Couldn't load file: " was shown) and the rest was skipped
+    Rejected,   // the "Special" fields were invalid: nothing was done, no progress shown
+};
+
+struct TargetSize {
+    int Width = 0;
+    int Height = 0;
+    bool operator==(const TargetSize&) const = default;
+};
+
+// Runs one batch over its own copy of paths, in order. Errors of a file (unreadable picture,
+// unwritable result, ...) escape as exceptions after EndBatch; the caller shows them.
+BatchOutcome ProcessFiles(PipelineHost& host, std::vector<std::string> paths);
+// The per-file step; false when the file met a name conflict (the warning box was shown).
+bool ProcessFile(PipelineHost& host, const std::string& path);
+
+// Whether the "Special" fields let a batch start: both fields integers, neither negative, not
+// both zero. (An empty field counts as -1.)
+bool SpecialFieldsValid(const ScaleChoice& choice);
+
+// The decimal integer in a field, blanks at both ends ignored; nullopt when it is not one.
+std::optional<int> ParseIntegerField(const std::string& text);
+
+// The scale rule. base is the size in the orientation the result will have. Quotients and
+// products are formed in long double and truncated; ratios are compared as doubles. A text
+// that is not an integer fails with "'%s' is not a valid integer value"; a percentage whose
+// product overflows 32 bits with "Integer overflow". A single zero "Special" value follows
+// the other one in the picture's proportions.
+TargetSize ComputeTargetSize(int baseWidth, int baseHeight, const ScaleChoice& choice, bool preserveAspectRatio);
+
+// A new 24-bit bitmap of the picture's size: white, with the picture drawn at (0, 0).
+std::unique_ptr<TBitmap> PictureToBitmap(TGraphic& picture);
+
+// The extension a result gets: the output type's, or for "Same as original" the source's own
+// (with its dot, in its own letter case, "" when none). An index outside the table fails
+// with "Range check error".
+std::string ResultExtension(int outputType, const std::string& sourcePath);
+// WorkDir + Prefix + source name without folder and extension + Suffix.
+std::string ResultStem(const TSettingsRecord& settings, const std::string& sourcePath);
+// stem + extension, or the first free stem + "-n" + extension (n = 1..9999); nullopt when
+// every one of them exists.
+std::optional<std::string> FreeResultName(const std::string& stem, const std::string& extension);
+
+// Whether SaveResult can write this extension (compared in lower case).
+bool IsWritableExtension(const std::string& extension);
+
+// A result file created exclusively under the first free name: held open until written.
+// A name that appears between the check and the creation is skipped, never replaced.
+class ReservedResult {
+public:
+    // nullopt when every candidate name exists; a creation error other than "exists"
+    // (missing or read-only folder) fails with "Cannot create file "%s". %s".
+    static std::optional<ReservedResult> Create(const std::string& stem, const std::string& extension);
+    ReservedResult(ReservedResult&&) noexcept;
+    ReservedResult& operator=(ReservedResult&&) noexcept;
+    ~ReservedResult();  // removes the file unless Commit() was called
+
+    const std::string& Path() const { return path_; }
+    TStream& Stream();
+    // Keeps the file; returns its identity.
+    FileIdentity Commit();
+
+private:
+    ReservedResult() = default;
+    std::string path_;
+    std::unique_ptr<TStream> stream_;
+    bool committed_ = false;
+};
+
+// Writes bitmap as the type the lower-cased extension names (".jpg" with quality, ".gif",
+// ".bmp" 24-bit). Returns false, writing nothing, for any other extension. A quality
+// outside 1..100 fails with "Range check error".
+bool SaveResult(TBitmap& bitmap, TStream& stream, const std::string& extension, int quality);
+// The same into a new file that must not exist yet; a failed write removes it.
+bool SaveResult(TBitmap& bitmap, const std::string& path, const std::string& extension, int quality);
+
+// The text of the top-level error box: a full stop is added when the last character comes
+// after "." in character order.
+std::string ErrorBoxText(const std::string& message);

@@ -1,0 +1,60 @@
+#pragma once
+// The two tray path lists with what belongs to each entry, and the texts the trays show.
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/core/file_util.h"
+#include "app/core/pic_data.h"
+#include "graphics/bitmap.h"
+
+enum class TTray { In, Out };
+
+struct TrayEntry {
+    std::string Path;
+    TpicData Data;
+    TBitmap Thumbnail;  // 64 x 48, 24 bits
+    // Out entries only: the file as we wrote it. Empty while it is not written (or never was,
+    // as after "Unknown output file type"); such an entry's path is never deleted.
+    std::optional<FileIdentity> Written;
+};
+
+// Separators for the "%.1n" number format; the window passes the locale's.
+struct NumberSeparators {
+    std::string Thousands = ",";
+    std::string Decimal = ".";
+};
+
+// value with one decimal, thousands grouped: 1234.56 -> "1,234.6".
+std::string FormatNumber1(double value, const NumberSeparators& sep = {});
+// bytes / 1024 in that format followed by "K".
+std::string FormatKilobytes(int64_t bytes, const NumberSeparators& sep = {});
+
+// Hover text: the path, "Width: w", "Height: h", "Filesize: nK", joined by line feeds.
+std::string MakeInfoTip(const std::string& path, const TpicData& data, const NumberSeparators& sep = {});
+
+class TrayModel {
+public:
+    const std::vector<TrayEntry>& Entries(TTray tray) const { return tray == TTray::In ? in_ : out_; }
+    std::vector<TrayEntry>& Entries(TTray tray) { return tray == TTray::In ? in_ : out_; }
+    size_t Count(TTray tray) const { return Entries(tray).size(); }
+    // Paths of a tray, in item order (a copy: a batch may walk it while the trays change).
+    std::vector<std::string> Paths(TTray tray) const;
+
+    // Appends an entry; returns its index.
+    size_t Add(TTray tray, std::string path, TpicData data, TBitmap thumbnail);
+    // Records that the Out entry with this path was written and is this file now.
+    void MarkWritten(const std::string& path, const FileIdentity& identity);
+
+    // "%d files, total size: %.1nK", or "" for an empty tray. Totals are 64-bit.
+    std::string SummaryLine(TTray tray, const NumberSeparators& sep = {}) const;
+    std::string InfoTip(TTray tray, size_t index, const NumberSeparators& sep = {}) const;
+
+    // Empties both trays. Deletes each Out entry's file, first to last, but only while it is
+    // still the file that was written (a failed deletion is ignored); never touches a source.
+    void Clear();
+
+private:
+    std::vector<TrayEntry> in_;
+    std::vector<TrayEntry> out_;
+};
