@@ -289,6 +289,12 @@ void TBitmap::FillRect(const TRect& rect, TColor color) {
         return;
     }
     if (IsIndexed(format_) && palette_.empty()) palette_ = DefaultPalette(BitsPerPixel());
+    if (format_ == TPixelFormat::pf8bit) {
+        // One palette search for the whole rectangle, not one per pixel.
+        const uint8_t index = NearestPaletteIndex(palette_, color);
+        for (int y = top; y < bottom; ++y) std::memset(ScanLine(y) + left, index, size_t(right - left));
+        return;
+    }
     for (int y = top; y < bottom; ++y)
         for (int x = left; x < right; ++x) SetPixel(x, y, color);
 }
