@@ -20,7 +20,7 @@ IMBRIX_ERROR_CLASS(EInvalidGraphic, EImbrixError);
 IMBRIX_ERROR_CLASS(EInvalidGraphicOperation, EImbrixError);
 IMBRIX_ERROR_CLASS(EColorConversionError, EImbrixError);
 IMBRIX_ERROR_CLASS(EGraphicCompression, EImbrixError);
-IMBRIX_ERROR_CLASS(EJPEG, EImbrixError);
+IMBRIX_ERROR_CLASS(EJPEG, EInvalidGraphic);  // a JPEG file that cannot be read is an invalid graphic
 IMBRIX_ERROR_CLASS(EConvertError, EImbrixError);
 IMBRIX_ERROR_CLASS(EOutOfResources, EImbrixError);
 IMBRIX_ERROR_CLASS(EStreamError, EImbrixError);
