@@ -26,6 +26,8 @@ public:
     TBitmap() = default;
     TBitmap(int width, int height, TPixelFormat format = TPixelFormat::pf24bit);
     TBitmap(const TBitmap&) = default;
+    TBitmap(TBitmap&&) noexcept = default;
+    TBitmap& operator=(TBitmap&&) noexcept = default;
     TBitmap& operator=(const TBitmap&) = default;
 
     int Width() const override { return width_; }

@@ -93,6 +93,9 @@ TargetSize ComputeTargetSize(int baseWidth, int baseHeight, const ScaleChoice& c
 
 // A new 24-bit bitmap of the picture's size: white, with the picture drawn at (0, 0).
 std::unique_ptr<TBitmap> PictureToBitmap(TGraphic& picture);
+// The same, consuming the picture: a plain 24-bit bitmap (loaded or decoded) is taken over
+// instead of copied.
+std::unique_ptr<TBitmap> PictureToBitmap(std::unique_ptr<TGraphic> picture);
 
 // The extension a result gets: the output type's, or for "Same as original" the source's own
 // (with its dot, in its own letter case, "" when none). An index outside the table fails
@@ -125,6 +128,7 @@ public:
 
 private:
     ReservedResult() = default;
+    void Discard() noexcept;
     std::string path_;
     std::unique_ptr<TStream> stream_;
     bool committed_ = false;

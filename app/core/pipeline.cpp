@@ -1,0 +1,422 @@
+#include "app/core/pipeline.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstring>
+
+#include "app/core/progress_text.h"
+#include "app/core/thumbnail.h"
+#include "graphics/errors.h"
+#include "graphics/picture.h"
+#include "graphics/stream.h"
+#include "imageops/resample.h"
+#include "imageops/rotate.h"
+#include "gif/gif_image.h"
+#include "jpeg/jpeg_image.h"
+
+namespace {
+
+// A stream over a file descriptor we created ourselves (exclusively), so that the file the
+// Out tray lists is exactly the file we write.
+class DescriptorStream final : public TStream {
+public:
+    explicit DescriptorStream(int fd) : fd_(fd) {}
+    ~DescriptorStream() override { Close(); }
+    DescriptorStream(const DescriptorStream&) = delete;
+    DescriptorStream& operator=(const DescriptorStream&) = delete;
+
+    size_t Read(void* buffer, size_t count) override {
+        size_t done = 0;
+        auto* out = static_cast<char*>(buffer);
+        while (fd_ >= 0 && done < count) {
+            const ssize_t got = ::pread(fd_, out + done, count - done, static_cast<off_t>(position_ + done));
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0) break;
+            done += static_cast<size_t>(got);
+        }
+        position_ += done;
+        return done;
+    }
+    size_t Write(const void* buffer, size_t count) override {
+        size_t done = 0;
+        const auto* in = static_cast<const char*>(buffer);
+        while (fd_ >= 0 && done < count) {
+            const ssize_t put = ::pwrite(fd_, in + done, count - done, static_cast<off_t>(position_ + done));
+            if (put < 0 && errno == EINTR) continue;
+            if (put <= 0) break;
+            done += static_cast<size_t>(put);
+        }
+        position_ += done;
+        return done;
+    }
+    uint64_t Position() const override { return position_; }
+    void SetPosition(uint64_t position) override { position_ = position; }
+    uint64_t Size() const override {
+        struct stat st {};
+        return fd_ >= 0 && ::fstat(fd_, &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+    }
+    int Descriptor() const { return fd_; }
+    // Closing can report a late write failure (full disk on some file systems).
+    bool Close() {
+        if (fd_ < 0) return true;
+        const int rc = ::close(fd_);
+        fd_ = -1;
+        return rc == 0;
+    }
+
+private:
+    int fd_;
+    uint64_t position_ = 0;
+};
+
+bool FileExists(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+std::string Candidate(const std::string& stem, const std::string& extension, int n) {
+    return n == 0 ? stem + extension : stem + "-" + std::to_string(n) + extension;
+}
+
+[[noreturn]] void NotAnInteger(const std::string& text) {
+    throw EConvertError(FormatMessage("'%s' is not a valid integer value", text.c_str()));
+}
+
+// One "Special" dimension in pixels: the value itself, or a percentage of the base size.
+int SpecialDimension(const std::string& text, const std::string& units, int base) {
+    const std::optional<int> value = ParseIntegerField(text);
+    if (!value) NotAnInteger(text);
+    if (units == kUnitPixels) return *value;
+    int32_t product = 0;
+    if (__builtin_mul_overflow(int32_t(*value), int32_t(base), &product)) throw EIntOverflow();
+    return static_cast<int>(static_cast<long double>(product) / 100.0L);
+}
+
+int TruncToInt(long double value) {
+    if (!(value > static_cast<long double>(INT_MIN) - 1 && value < static_cast<long double>(INT_MAX) + 1))
+        throw EIntOverflow();
+    return static_cast<int>(value);
+}
+
+}  // namespace
+
+std::optional<int> ParseIntegerField(const std::string& text) {
+    size_t begin = 0, end = text.size();
+    while (begin < end && static_cast<unsigned char>(text[begin]) <= ' ') ++begin;
+    while (end > begin && static_cast<unsigned char>(text[end - 1]) <= ' ') --end;
+    if (begin == end) return std::nullopt;
+    bool negative = false;
+    if (text[begin] == '+' || text[begin] == '-') {
+        negative = text[begin] == '-';
+        ++begin;
+    }
+    if (begin == end) return std::nullopt;
+    int64_t value = 0;
+    for (size_t i = begin; i < end; ++i) {
+        if (text[i] < '0' || text[i] > '9') return std::nullopt;
+        value = value * 10 + (text[i] - '0');
+        if (value > int64_t(INT_MAX) + 1) return std::nullopt;
+    }
+    if (negative) value = -value;
+    if (value < INT_MIN || value > INT_MAX) return std::nullopt;
+    return static_cast<int>(value);
+}
+
+bool SpecialFieldsValid(const ScaleChoice& choice) {
+    auto fieldValue = [](const std::string& text) -> std::optional<int> {
+        size_t begin = 0;
+        while (begin < text.size() && static_cast<unsigned char>(text[begin]) <= ' ') ++begin;
+        if (begin == text.size()) return -1;  // empty after trimming
+        return ParseIntegerField(text);
+    };
+    std::optional<int> w = fieldValue(choice.WidthText);
+    std::optional<int> h = fieldValue(choice.HeightText);
+    if (!w || !h) return false;
+    if (*w < 0 || *h < 0) return false;
+    return !(*w == 0 && *h == 0);
+}
+
+TargetSize ComputeTargetSize(int baseWidth, int baseHeight, const ScaleChoice& choice, bool preserveAspectRatio) {
+    const int a = baseWidth, b = baseHeight;
+    switch (choice.Scale) {
+        case ScaleMode::FullSize: return {a, b};
+        case ScaleMode::HalfSize: return {TruncToInt(a / 2.0L), TruncToInt(b / 2.0L)};
+        case ScaleMode::QuarterSize: return {TruncToInt(a / 4.0L), TruncToInt(b / 4.0L)};
+        case ScaleMode::Special: break;
+    }
+    int w = SpecialDimension(choice.WidthText, choice.WidthUnits, a);
+    int h = SpecialDimension(choice.HeightText, choice.HeightUnits, b);
+    if (a <= 0 || b <= 0) return {w, h};
+    // The ratios are doubles (so 1000 x 750 gives the double just below 4/3); the products
+    // and quotients long double, truncated toward zero.
+    const double own = double(a) / double(b);
+    if (w == 0 && h > 0) return {TruncToInt(static_cast<long double>(h) * own), h};
+    if (h == 0 && w > 0) return {w, TruncToInt(static_cast<long double>(w) / own)};
+    if (preserveAspectRatio && w > 0 && h > 0) {
+        const double asked = double(w) / double(h);
+        if (asked >= own)
+            w = TruncToInt(static_cast<long double>(h) * own);
+        else
+            h = TruncToInt(static_cast<long double>(w) / own);
+    }
+    return {w, h};
+}
+
+std::unique_ptr<TBitmap> PictureToBitmap(TGraphic& picture) {
+    const int w = picture.Width(), h = picture.Height();
+    auto bitmap = std::make_unique<TBitmap>(w, h, TPixelFormat::pf24bit);  // starts white
+    if (w > 0 && h > 0) picture.Draw(*bitmap, Rect(0, 0, w, h));
+    return bitmap;
+}
+
+std::unique_ptr<TBitmap> PictureToBitmap(std::unique_ptr<TGraphic> picture) {
+    // A plain 24-bit picture already is the working bitmap: take its pixels instead of
+    // copying them, so a large picture is not held twice.
+    auto plain = [](const TBitmap& b) {
+        return b.PixelFormat() == TPixelFormat::pf24bit && !b.Transparent && !b.AlphaMeaningful;
+    };
+    if (auto* bitmap = dynamic_cast<TBitmap*>(picture.get()); bitmap && plain(*bitmap))
+        return std::make_unique<TBitmap>(std::move(*bitmap));
+    if (auto* jpeg = dynamic_cast<TJPEGImage*>(picture.get()); jpeg && !jpeg->Transparent && !jpeg->Empty()) {
+        TBitmap& decoded = jpeg->DecodedBitmap();
+        if (plain(decoded) && decoded.Width() == jpeg->Width() && decoded.Height() == jpeg->Height())
+            return std::make_unique<TBitmap>(std::move(decoded));
+    }
+    return PictureToBitmap(*picture);
+}
+
+std::string ResultExtension(int outputType, const std::string& sourcePath) {
+    if (outputType < 0 || outputType >= static_cast<int>(OutputTypeTable.size())) throw ERangeError();
+    const std::string extension = OutputTypeTable[static_cast<size_t>(outputType)].extension;
+    if (extension == ".*") return FileExtensionWithDot(sourcePath);
+    return extension;
+}
+
+std::string ResultStem(const TSettingsRecord& settings, const std::string& sourcePath) {
+    return WithTrailingSeparator(settings.WorkDir) + settings.Prefix + FileNameWithoutExtension(sourcePath) +
+           settings.Suffix;
+}
+
+std::optional<std::string> FreeResultName(const std::string& stem, const std::string& extension) {
+    for (int n = 0; n <= kMaxNameSuffix; ++n) {
+        std::string name = Candidate(stem, extension, n);
+        if (!FileExists(name)) return name;
+    }
+    return std::nullopt;
+}
+
+bool IsWritableExtension(const std::string& extension) {
+    const std::string lower = LowerCase(extension);
+    return lower == ".jpg" || lower == ".gif" || lower == ".bmp";
+}
+
+std::optional<ReservedResult> ReservedResult::Create(const std::string& stem, const std::string& extension) {
+    for (int n = 0; n <= kMaxNameSuffix; ++n) {
+        const std::string name = Candidate(stem, extension, n);
+        // Exclusive creation: a file that exists (or appears right now, from another batch)
+        // is never replaced; we go on to the next name.
+        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;
+            throw EFCreateError(FormatMessage("Cannot create file \"%s\". %s", name.c_str(), std::strerror(errno)));
+        }
+        ReservedResult reserved;
+        reserved.path_ = name;
+        reserved.stream_ = std::make_unique<DescriptorStream>(fd);
+        return reserved;
+    }
+    return std::nullopt;
+}
+
+ReservedResult::ReservedResult(ReservedResult&&) noexcept = default;
+ReservedResult& ReservedResult::operator=(ReservedResult&& other) noexcept {
+    if (this != &other) {
+        Discard();
+        path_ = std::move(other.path_);
+        stream_ = std::move(other.stream_);
+        committed_ = other.committed_;
+    }
+    return *this;
+}
+
+ReservedResult::~ReservedResult() { Discard(); }
+
+void ReservedResult::Discard() noexcept {
+    if (!stream_ || committed_) return;
+    auto* stream = static_cast<DescriptorStream*>(stream_.get());
+    // Remove the partial file, but only while the name still refers to the file we created.
+    struct stat mine {}, named {};
+    const bool same = ::fstat(stream->Descriptor(), &mine) == 0 && ::lstat(path_.c_str(), &named) == 0 &&
+                      mine.st_dev == named.st_dev && mine.st_ino == named.st_ino;
+    stream->Close();
+    if (same) ::unlink(path_.c_str());
+    stream_.reset();
+}
+
+TStream& ReservedResult::Stream() { return *stream_; }
+
+FileIdentity ReservedResult::Commit() {
+    auto* stream = static_cast<DescriptorStream*>(stream_.get());
+    if (!stream->Close()) throw EWriteError(kStreamWriteError);
+    committed_ = true;
+    std::optional<FileIdentity> id = IdentifyFile(path_);
+    return id ? *id : FileIdentity{};
+}
+
+bool SaveResult(TBitmap& bitmap, TStream& stream, const std::string& extension, int quality) {
+    const std::string lower = LowerCase(extension);
+    if (lower == ".jpg") {
+        TJPEGImage jpg;
+        jpg.SetQuality(quality);
+        jpg.SetGrayOutput(false);
+        jpg.SetProgressiveSave(false);
+        jpg.AssignBitmap(bitmap);
+        jpg.WritePicture(stream);
+        return true;
+    }
+    if (lower == ".gif") {
+        TGIFImage gif;  // reduces the bitmap to at most 256 colours
+        gif.AssignBitmap(bitmap);
+        gif.WritePicture(stream);
+        return true;
+    }
+    if (lower == ".bmp") {
+        bitmap.WritePicture(stream);
+        return true;
+    }
+    return false;
+}
+
+bool SaveResult(TBitmap& bitmap, const std::string& path, const std::string& extension, int quality) {
+    if (!IsWritableExtension(extension)) return false;
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) throw EFCreateError(FormatMessage("Cannot create file \"%s\". %s", path.c_str(), std::strerror(errno)));
+    DescriptorStream stream(fd);
+    try {
+        SaveResult(bitmap, stream, extension, quality);
+        if (!stream.Close()) throw EWriteError(kStreamWriteError);
+    } catch (...) {
+        stream.Close();
+        ::unlink(path.c_str());
+        throw;
+    }
+    return true;
+}
+
+std::string ErrorBoxText(const std::string& message) {
+    if (!message.empty() && static_cast<unsigned char>(message.back()) > '.') return message + ".";
+    return message;
+}
+
+bool ProcessFile(PipelineHost& host, const std::string& path) {
+    host.SetProgressFileName(path);
+
+    std::unique_ptr<TBitmap> converted;
+    {
+        TPicture picture;
+        picture.LoadPictureFile(path);
+        host.StepProgress();
+        // The picture is not needed once its pixels are in the working bitmap.
+        converted = PictureToBitmap(picture.TakeGraphic());
+    }
+    const int w = converted->Width(), h = converted->Height();
+    host.AddToTray(TTray::In, path, TpicData(h, w, 24), MakeThumbnail(*converted));
+    host.StepProgress();
+
+    const ScaleChoice choice = host.CurrentScaleChoice();
+    const bool quarterTurn = choice.RotationIndex == 1 || choice.RotationIndex == 3;
+    // The size the user asks for describes the picture after its rotation.
+    const TargetSize size = quarterTurn ? ComputeTargetSize(h, w, choice, host.Settings().PreserveAspectRatio)
+                                        : ComputeTargetSize(w, h, choice, host.Settings().PreserveAspectRatio);
+    const int targetW = quarterTurn ? size.Height : size.Width;
+    const int targetH = quarterTurn ? size.Width : size.Height;
+    if (targetW <= 0 || targetH <= 0)
+        throw EInvalidGraphicOperation(
+            FormatMessage("The result of \"%s\" would be %d x %d pixels: choose a larger size", path.c_str(),
+                          size.Width, size.Height));
+
+    std::unique_ptr<TBitmap> target;
+    if (targetW == w && targetH == h) {
+        target = std::move(converted);  // same size: the pixels as they are
+    } else {
+        const int resampler = host.Settings().Resampler;
+        if (resampler < 0 || resampler >= static_cast<int>(FilterTable.size())) throw ERangeError();
+        const FilterEntry& filter = FilterTable[static_cast<size_t>(resampler)];
+        target = std::make_unique<TBitmap>(targetW, targetH, TPixelFormat::pf24bit);
+        ResampleBitmap(*converted, *target, filter.kernel, filter.support);
+        converted.reset();
+    }
+    host.StepProgress();
+
+    std::unique_ptr<TBitmap> result;
+    if (choice.RotationIndex >= 1) result = RotateBitmap(choice.RotationIndex, *target);
+    if (result)
+        target.reset();
+    else
+        result = std::move(target);
+    host.StepProgress();
+
+    const TSettingsRecord& settings = host.Settings();
+    const std::string extension = ResultExtension(settings.OutputType, path);
+    const std::string stem = ResultStem(settings, path);
+    const bool writable = IsWritableExtension(extension);
+    std::optional<ReservedResult> reserved;
+    std::string resultPath;
+    if (writable) {
+        reserved = ReservedResult::Create(stem, extension);
+        if (reserved) resultPath = reserved->Path();
+    } else if (std::optional<std::string> name = FreeResultName(stem, extension)) {
+        resultPath = *name;
+    }
+    if (resultPath.empty()) {
+        host.ShowWarningBox(kNameConflictMessage);
+        return false;
+    }
+
+    host.AddToTray(TTray::Out, resultPath, TpicData(result->Height(), result->Width(), 24), MakeThumbnail(*result));
+    host.StepProgress();
+
+    if (reserved) {
+        SaveResult(*result, reserved->Stream(), extension, settings.JPEGQuality);
+        const FileIdentity identity = reserved->Commit();
+        host.ResultWritten(resultPath, identity);
+    } else {
+        host.ShowErrorBox(std::string(kUnknownOutputTypeMessage) + resultPath);
+    }
+    result.reset();
+    host.StepProgress();
+    return true;
+}
+
+BatchOutcome ProcessFiles(PipelineHost& host, std::vector<std::string> paths) {
+    const ScaleChoice choice = host.CurrentScaleChoice();
+    if (choice.Scale == ScaleMode::Special && !SpecialFieldsValid(choice)) {
+        host.ShowErrorBox(kSpecialSizeMessage);
+        return BatchOutcome::Rejected;
+    }
+    host.BeginBatch(ProgressStepCount(static_cast<int64_t>(paths.size())));
+    BatchOutcome outcome = BatchOutcome::Completed;
+    try {
+        for (const std::string& path : paths) {
+            if (host.Cancelled()) {
+                outcome = BatchOutcome::Cancelled;
+                break;
+            }
+            if (!ProcessFile(host, path)) {
+                host.ShowErrorBox(std::string(kCouldNotLoadMessage) + path);
+                outcome = BatchOutcome::Stopped;
+                break;
+            }
+        }
+    } catch (...) {
+        host.EndBatch();
+        throw;
+    }
+    host.EndBatch();
+    return outcome;
+}

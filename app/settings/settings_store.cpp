@@ -1,0 +1,146 @@
+#include "app/settings/settings_store.h"
+
+#include <QSettings>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+#include <memory>
+#include <optional>
+
+#include "graphics/errors.h"
+
+namespace {
+
+std::unique_ptr<QSettings> OpenStore(const SettingsLocation& location) {
+    if (!location.IniFile.empty())
+        return std::make_unique<QSettings>(QString::fromStdString(location.IniFile), QSettings::IniFormat);
+    return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, kSettingsOrganization,
+                                       kSettingsApplication);
+}
+
+std::string InvalidType(const char* name) { return FormatMessage("Invalid data type for '%s'", name); }
+
+// A 32-bit integer value; text that is a decimal integer counts (the INI file stores text).
+std::optional<int> ReadInteger(const QVariant& value) {
+    bool ok = false;
+    int result = 0;
+    switch (value.typeId()) {
+        case QMetaType::Int:
+        case QMetaType::UInt:
+        case QMetaType::LongLong:
+        case QMetaType::ULongLong: {
+            const qlonglong wide = value.toLongLong(&ok);
+            if (!ok || wide < INT32_MIN || wide > INT32_MAX) return std::nullopt;
+            return static_cast<int>(wide);
+        }
+        case QMetaType::QString:
+        case QMetaType::QByteArray: result = value.toString().trimmed().toInt(&ok); break;
+        default: return std::nullopt;
+    }
+    if (!ok) return std::nullopt;
+    return result;
+}
+
+std::optional<std::string> ReadString(const QVariant& value) {
+    switch (value.typeId()) {
+        case QMetaType::QString:
+        case QMetaType::QByteArray: return value.toString().toStdString();
+        // An unquoted comma in a hand-edited INI file splits the text into a list.
+        case QMetaType::QStringList: return value.toStringList().join(QStringLiteral(",")).toStdString();
+        default: return std::nullopt;
+    }
+}
+
+// The unit lists hold "px" and "%"; a stored text selects the item it equals without regard
+// to case, anything else leaves no item selected.
+std::string MatchUnit(const std::string& text) {
+    const QString t = QString::fromStdString(text);
+    if (t.compare(QStringLiteral("px"), Qt::CaseInsensitive) == 0) return kUnitPixels;
+    if (t == QStringLiteral("%")) return kUnitPercent;
+    return {};
+}
+
+}  // namespace
+
+LoadedSettings LoadSettings(const SettingsLocation& location) {
+    LoadedSettings loaded;
+    loaded.Record = DefaultSettings();
+    std::unique_ptr<QSettings> store = OpenStore(location);
+    if (store->allKeys().isEmpty()) return loaded;  // no stored settings: first run
+
+    TSettingsRecord& r = loaded.Record;
+    ScaleChoice& c = loaded.Controls;
+    auto readInt = [&](const char* name, auto&& apply) {
+        if (!store->contains(name)) return;
+        if (std::optional<int> v = ReadInteger(store->value(name)))
+            apply(*v);
+        else
+            loaded.Errors.push_back(InvalidType(name));
+    };
+    auto readText = [&](const char* name, auto&& apply) {
+        if (!store->contains(name)) return;
+        if (std::optional<std::string> v = ReadString(store->value(name)))
+            apply(*v);
+        else
+            loaded.Errors.push_back(InvalidType(name));
+    };
+
+    readText("WorkDir", [&](const std::string& v) {
+        // An empty folder would put results into the current folder of the moment.
+        if (!v.empty()) r.WorkDir = WithTrailingSeparator(v);
+    });
+    readInt("OutputType", [&](int v) { r.OutputType = v; });
+    readInt("JPEGQuality", [&](int v) { r.JPEGQuality = v; });
+    readInt("Resampler", [&](int v) { r.Resampler = v; });
+    readInt("UseIntViewer", [&](int v) { r.UseIntViewer = v != 0; });
+    readInt("PreserveAspectRatio", [&](int v) { r.PreserveAspectRatio = v != 0; });
+    readText("Prefix", [&](const std::string& v) { r.Prefix = v; });
+    readText("Suffix", [&](const std::string& v) { r.Suffix = v; });
+    readInt("Rotate", [&](int v) { c.RotationIndex = v >= 0 && v <= 3 ? v : -1; });
+
+    if (store->contains("Scale")) {
+        readText("Scale", [&](const std::string& v) {
+            for (ScaleMode m : {ScaleMode::FullSize, ScaleMode::HalfSize, ScaleMode::QuarterSize, ScaleMode::Special})
+                if (v == ScaleModeName(m)) {
+                    c.Scale = m;
+                    break;
+                }
+        });
+        // Read whether present or not: a missing value is empty text.
+        auto special = [&](const char* name) -> std::string {
+            if (!store->contains(name)) return {};
+            if (std::optional<std::string> v = ReadString(store->value(name))) return *v;
+            loaded.Errors.push_back(InvalidType(name));
+            return {};
+        };
+        c.WidthText = special("SpecialWidth");
+        c.HeightText = special("SpecialHeight");
+        c.WidthUnits = MatchUnit(special("SpecialWidthUnits"));
+        c.HeightUnits = MatchUnit(special("SpecialHeightUnits"));
+    }
+    return loaded;
+}
+
+std::string SaveSettings(const TSettingsRecord& record, const ScaleChoice& controls, const SettingsLocation& location) {
+    std::unique_ptr<QSettings> store = OpenStore(location);
+    if (!store->isWritable()) return kCannotCreateSettingsMessage;
+    auto text = [](const std::string& s) { return QString::fromStdString(s); };
+    store->setValue("WorkDir", text(record.WorkDir));
+    store->setValue("OutputType", record.OutputType);
+    store->setValue("JPEGQuality", record.JPEGQuality);
+    store->setValue("Resampler", record.Resampler);
+    store->setValue("UseIntViewer", record.UseIntViewer ? 1 : 0);
+    store->setValue("PreserveAspectRatio", record.PreserveAspectRatio ? 1 : 0);
+    store->setValue("Prefix", text(record.Prefix));
+    store->setValue("Suffix", text(record.Suffix));
+    store->setValue("Rotate", controls.RotationIndex);
+    store->setValue("Scale", QString::fromLatin1(ScaleModeName(controls.Scale)));
+    store->setValue("SpecialWidth", text(controls.WidthText));
+    store->setValue("SpecialHeight", text(controls.HeightText));
+    store->setValue("SpecialWidthUnits", text(controls.WidthUnits));
+    store->setValue("SpecialHeightUnits", text(controls.HeightUnits));
+    store->sync();
+    if (store->status() != QSettings::NoError) return kCannotCreateSettingsMessage;
+    return {};
+}
