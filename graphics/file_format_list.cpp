@@ -29,6 +29,8 @@ void TFileFormatList::AddFormat(const std::string& extension, const std::string&
     if (extension.empty()) return;
     const int e = IndexOfExtension(extension);
     const int c = IndexOfClass(graphicClass);
+    // Held by address: dropping the old class entry below shifts the indices.
+    ClassEntry* existing = c == -1 ? nullptr : classes_[static_cast<size_t>(c)].get();
     ExtensionEntry* entry = nullptr;
     if (e == -1) {
         extensions_.push_back(std::make_unique<ExtensionEntry>(ExtensionEntry{extension, individualDescription, kinds, nullptr}));
@@ -41,12 +43,10 @@ void TFileFormatList::AddFormat(const std::string& extension, const std::string&
         ClassEntry* old = entry->classEntry;
         if (--old->count == 0) DropClassEntry(old);
     }
-    ClassEntry* target;
-    if (c == -1) {
+    ClassEntry* target = existing;
+    if (!target) {
         classes_.push_back(std::make_unique<ClassEntry>(ClassEntry{graphicClass, std::string(), 0}));
         target = classes_.back().get();
-    } else {
-        target = classes_[static_cast<size_t>(c)].get();
     }
     if (!commonDescription.empty()) target->description = commonDescription;
     ++target->count;
