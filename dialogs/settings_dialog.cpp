@@ -1,0 +1,191 @@
+#include "dialogs/settings_dialog.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "app/core/pipeline.h"
+#include "app/core/settings_record.h"
+#include "dialogs/folder_browse.h"
+#include "graphics/errors.h"
+#include "imageops/resample.h"
+
+namespace {
+// A right-aligned label whose right edge sits where a left-aligned one of the reference
+// font would have ended.
+QLabel* RightLabel(QWidget* parent, const QString& text, int right, int top) {
+    auto* label = new QLabel(text, parent);
+    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    label->setGeometry(right - 110, top, 110, 13);
+    return label;
+}
+
+std::string WithSlash(const std::string& text) {
+    if (!text.empty() && text.back() == '/') return text;
+    return text + '/';
+}
+}  // namespace
+
+TOKBottomDlg::TOKBottomDlg(QWidget* owner) : QDialog(owner) {
+    setWindowTitle(QStringLiteral("Dialog"));
+    Bevel1 = new QFrame(this);
+    Bevel1->setFrameShape(QFrame::Box);
+    Bevel1->setFrameShadow(QFrame::Sunken);
+    OKBtn = new QPushButton(QStringLiteral("OK"), this);
+    OKBtn->setDefault(true);
+    CancelBtn = new QPushButton(QStringLiteral("Cancel"), this);
+    connect(OKBtn, &QPushButton::clicked, this, &QDialog::accept);
+    connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);  // Esc rejects as well
+    setFixedSize(313, 214);
+}
+
+void TOKBottomDlg::resizeEvent(QResizeEvent*) { PlaceControls(); }
+
+void TOKBottomDlg::PlaceControls() {
+    Bevel1->setGeometry(8, 8, 297, 161);
+    OKBtn->setGeometry(79, 180, 75, 25);
+    CancelBtn->setGeometry(159, 180, 75, 25);
+}
+
+namespace {
+// The dialog is taller than the reference design by one row, which holds the name prefix
+// and suffix fields.
+constexpr int kRow = 30;
+constexpr int kClientWidth = 423;
+constexpr int kClientHeight = 177 + kRow;
+}  // namespace
+
+TfrmSettings::TfrmSettings(QWidget* owner) : TOKBottomDlg(owner) {
+    setWindowTitle(QStringLiteral("Advanced Settings"));
+
+    Label1 = RightLabel(this, QStringLiteral("Output file type:"), 116, 20);
+    cboOutputType = new QComboBox(this);
+    cboOutputType->setGeometry(120, 16, 121, 21);
+    for (const OutputTypeEntry& row : OutputTypeTable) cboOutputType->addItem(QString::fromUtf8(row.displayName));
+    Label1->setBuddy(cboOutputType);
+
+    lblJPEGQuality = RightLabel(this, QStringLiteral("JPEG Quality:"), 324, 20);
+    txtJPEGQuality = new QLineEdit(QStringLiteral("85"), this);
+    txtJPEGQuality->setGeometry(328, 16, 33, 21);
+    lblJPEGQuality->setBuddy(txtJPEGQuality);
+
+    a = RightLabel(this, QStringLiteral("Resampling Algorithm:"), 116, 52);
+    cboResampler = new QComboBox(this);
+    cboResampler->setGeometry(120, 48, 121, 21);
+    for (const FilterEntry& row : FilterTable) cboResampler->addItem(QString::fromUtf8(row.displayName));
+    a->setBuddy(cboResampler);
+
+    cbAspectRatio = new QCheckBox(QStringLiteral("Preserve Aspect Ratio"), this);
+    cbAspectRatio->setGeometry(258, 50, 150, 17);
+    cbAspectRatio->setChecked(true);
+
+    Label3 = RightLabel(this, QStringLiteral("Working directory:"), 116, 82);
+    txtWorkDir = new QLineEdit(this);
+    txtWorkDir->setGeometry(120, 79, 209, 21);
+    Label3->setBuddy(txtWorkDir);
+    butBrowse = new QPushButton(QStringLiteral("Browse"), this);
+    butBrowse->setGeometry(331, 79, 75, 21);
+    butBrowse->setAutoDefault(false);
+
+    cbUseIntViewer = new QCheckBox(QStringLiteral("Use Internal Viewer"), this);
+    cbUseIntViewer->setGeometry(24, 112, 150, 17);
+    cbUseIntViewer->setChecked(true);
+    cbUseIntViewer->setToolTip(
+        QStringLiteral("If checked, Imbrix will use a built-in viewer to display images. If unchecked, your normal "
+                       "viewing program will be used."));
+
+    lblPrefix = RightLabel(this, QStringLiteral("Name &prefix:"), 116, 112 + kRow);
+    txtPrefix = new QLineEdit(this);
+    txtPrefix->setGeometry(120, 109 + kRow, 121, 21);
+    txtPrefix->setToolTip(QStringLiteral("Put in front of the name of every result file"));
+    lblPrefix->setBuddy(txtPrefix);
+    lblSuffix = RightLabel(this, QStringLiteral("Name &suffix:"), 324, 112 + kRow);
+    txtSuffix = new QLineEdit(this);
+    txtSuffix->setGeometry(328, 109 + kRow, 78, 21);
+    txtSuffix->setToolTip(QStringLiteral("Put behind the name of every result file, before its extension"));
+    lblSuffix->setBuddy(txtSuffix);
+
+    HelpBtn = new QPushButton(QStringLiteral("&Help"), this);
+    HelpBtn->setAutoDefault(false);
+    OKBtn->setAutoDefault(true);
+
+    connect(cboOutputType, &QComboBox::currentIndexChanged, this, &TfrmSettings::cboOutputTypeChange);
+    connect(butBrowse, &QPushButton::clicked, this, &TfrmSettings::butBrowseClick);
+    connect(HelpBtn, &QPushButton::clicked, this, &TfrmSettings::HelpBtnClick);
+
+    setMinimumSize(0, 0);
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    setFixedSize(kClientWidth, kClientHeight);
+    PlaceControls();
+    if (owner) {
+        const QRect o = owner->frameGeometry();
+        move(o.center() - QPoint(kClientWidth / 2, kClientHeight / 2));
+    }
+}
+
+void TfrmSettings::PlaceControls() {
+    if (!HelpBtn) return;  // during the base constructor
+    const int w = width(), h = height();
+    Bevel1->setGeometry(7, 7, w - 14, h - 48);
+    OKBtn->setGeometry(w - 245, h - 31, 75, 25);
+    CancelBtn->setGeometry(w - 165, h - 31, 75, 25);
+    HelpBtn->setGeometry(w - 85, h - 31, 75, 25);
+}
+
+void TfrmSettings::SetResampler(int index) { cboResampler->setCurrentIndex(index >= 0 && index < cboResampler->count() ? index : -1); }
+int TfrmSettings::Resampler() const { return cboResampler->currentIndex(); }
+
+void TfrmSettings::SetOutputType(int index) {
+    // Writing the property is not a change made in the list: the enabling rule stays out.
+    const QSignalBlocker quiet(cboOutputType);
+    cboOutputType->setCurrentIndex(index >= 0 && index < cboOutputType->count() ? index : -1);
+}
+int TfrmSettings::OutputType() const { return cboOutputType->currentIndex(); }
+
+void TfrmSettings::SetJPEGQuality(int quality) { txtJPEGQuality->setText(QString::number(quality)); }
+int TfrmSettings::JPEGQuality() const {
+    const std::string text = txtJPEGQuality->text().toStdString();
+    const std::optional<int> value = ParseIntegerField(text);
+    if (!value) throw EConvertError(FormatMessage("'%s' is not a valid integer value", text.c_str()));
+    return *value;
+}
+
+void TfrmSettings::SetWorkDir(const std::string& folder) { txtWorkDir->setText(QString::fromStdString(WithSlash(folder))); }
+std::string TfrmSettings::WorkDir() const {
+    const std::string text = txtWorkDir->text().toStdString();
+    if (text.empty()) return DefaultSettings().WorkDir;
+    return WithSlash(text);
+}
+
+void TfrmSettings::SetUseIntViewer(bool on) { cbUseIntViewer->setChecked(on); }
+bool TfrmSettings::UseIntViewer() const { return cbUseIntViewer->isChecked(); }
+void TfrmSettings::SetPrefix(const std::string& text) { txtPrefix->setText(QString::fromStdString(text)); }
+std::string TfrmSettings::Prefix() const { return txtPrefix->text().toStdString(); }
+void TfrmSettings::SetSuffix(const std::string& text) { txtSuffix->setText(QString::fromStdString(text)); }
+std::string TfrmSettings::Suffix() const { return txtSuffix->text().toStdString(); }
+void TfrmSettings::SetPreserveAspectRatio(bool on) { cbAspectRatio->setChecked(on); }
+bool TfrmSettings::PreserveAspectRatio() const { return cbAspectRatio->isChecked(); }
+
+void TfrmSettings::cboOutputTypeChange(int index) {
+    bool jpegPossible = false;
+    if (index >= 0 && index < int(OutputTypeTable.size())) {
+        const std::string ext = OutputTypeTable[size_t(index)].extension;
+        jpegPossible = ext == ".jpg" || ext == ".*";
+    }
+    lblJPEGQuality->setEnabled(jpegPossible);
+    txtJPEGQuality->setEnabled(jpegPossible);
+}
+
+void TfrmSettings::butBrowseClick() {
+    TFolderBrowse browse(this);
+    browse.Directory = txtWorkDir->text();
+    browse.Title = QStringLiteral("Select a working directory");
+    if (browse.Execute(this)) txtWorkDir->setText(QString::fromStdString(WithSlash(browse.Directory.toStdString())));
+}
+
+void TfrmSettings::HelpBtnClick() {
+    if (OnHelp) OnHelp();
+}

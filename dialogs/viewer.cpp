@@ -1,0 +1,86 @@
+#include "dialogs/viewer.h"
+
+#include <QCloseEvent>
+#include <QLabel>
+#include <QScrollBar>
+#include <algorithm>
+
+#include "app/core/file_util.h"
+#include "app/core/pipeline.h"
+#include "dialogs/bitmap_image.h"
+#include "graphics/picture.h"
+
+namespace {
+std::vector<TfrmViewer*>& Viewers() {
+    static std::vector<TfrmViewer*> viewers;
+    return viewers;
+}
+void Forget(TfrmViewer* viewer) {
+    auto& v = Viewers();
+    v.erase(std::remove(v.begin(), v.end(), viewer), v.end());
+}
+}  // namespace
+
+const std::vector<TfrmViewer*>& ViewerList() { return Viewers(); }
+
+void CloseAllViewers() {
+    // Each close removes its own entry; walk a copy from the newest.
+    const std::vector<TfrmViewer*> open = Viewers();
+    for (auto it = open.rbegin(); it != open.rend(); ++it) (*it)->close();
+}
+
+TfrmViewer* TfrmViewer::Open(QWidget* owner, const QString& path) {
+    const std::string file = path.toStdString();
+    TPicture picture;
+    picture.LoadPictureFile(file);
+    QImage image;
+    if (picture.Graphic()) {
+        std::unique_ptr<TBitmap> bitmap = PictureToBitmap(*picture.Graphic());
+        image = BitmapToQImage(*bitmap);
+    }
+    auto* viewer = new TfrmViewer(owner, QString::fromStdString(ExtractFileName(file)), image);
+    viewer->show();
+    return viewer;
+}
+
+TfrmViewer::TfrmViewer(QWidget* owner, const QString& caption, const QImage& image)
+    : QScrollArea(owner), pictureSize_(image.size()) {
+    setWindowFlags(Qt::Window);
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(caption);
+    setFrameShape(QFrame::NoFrame);
+    setWidgetResizable(false);
+    setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    horizontalScrollBar()->setTracking(true);
+    verticalScrollBar()->setTracking(true);
+    imgImage = new QLabel;
+    imgImage->setPixmap(QPixmap::fromImage(image));
+    imgImage->resize(image.size());
+    setWidget(imgImage);
+    resize(kDesignClientWidth, kDesignClientHeight);
+    Viewers().push_back(this);
+}
+
+TfrmViewer::~TfrmViewer() { Forget(this); }
+
+void TfrmViewer::showEvent(QShowEvent* event) {
+    QScrollArea::showEvent(event);
+    if (fitted_) return;
+    fitted_ = true;
+    // A picture smaller than the window gets a window that just holds it.
+    int w = width(), h = height();
+    if (pictureSize_.width() < w) w = pictureSize_.width();
+    if (pictureSize_.height() < h) h = pictureSize_.height();
+    // Room for the one scroll bar that a long or a wide picture needs, so that it does not
+    // bring the other one along.
+    if (pictureSize_.height() > h && w == pictureSize_.width()) w += verticalScrollBar()->sizeHint().width();
+    if (pictureSize_.width() > w && h == pictureSize_.height()) h += horizontalScrollBar()->sizeHint().height();
+    resize(std::max(w, 1), std::max(h, 1));
+}
+
+void TfrmViewer::closeEvent(QCloseEvent* event) {
+    Forget(this);
+    QScrollArea::closeEvent(event);
+}
