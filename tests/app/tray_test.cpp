@@ -1,0 +1,117 @@
+// Thumbnails, hover texts, summary lines and the progress text.
+#include <gtest/gtest.h>
+
+#include "app/core/progress_text.h"
+#include "app/core/thumbnail.h"
+#include "app/core/tray_model.h"
+#include "tests/support/test_support.h"
+
+using testsupport::TempDir;
+
+namespace {
+std::string Show(const ThumbnailPlacement& p) {
+    return std::to_string(p.Width) + " x " + std::to_string(p.Height) + " at (" + std::to_string(p.Left) + ", " +
+           std::to_string(p.Top) + ")";
+}
+}  // namespace
+
+TEST(Thumbnail, FitsThePictureInItsProportionsAndCentresIt) {
+    struct Case {
+        int w, h;
+        ThumbnailPlacement want;
+    } cases[] = {
+        {1000, 750, {0, 0, 63, 48}},  // 48 x own lies just below 64
+        {750, 1000, {14, 0, 36, 48}},
+        {100, 100, {8, 0, 48, 48}},
+        {2000, 100, {0, 22, 64, 3}},
+        {64, 48, {0, 0, 63, 48}},
+        {1, 1000, {32, 0, 0, 48}},
+    };
+    for (const Case& c : cases) {
+        const ThumbnailPlacement got = FitThumbnail(c.w, c.h, 64, 48);
+        EXPECT_EQ(got, c.want) << c.w << " x " << c.h << ": have " << Show(got) << ", want " << Show(c.want);
+    }
+}
+
+TEST(Thumbnail, KeepsTheMarginWhiteAndStretchesByNearestPixel) {
+    TBitmap picture(1000, 750, TPixelFormat::pf24bit);
+    picture.FillRect(Rect(0, 0, 500, 750), RGBColor(255, 0, 0));
+    picture.FillRect(Rect(500, 0, 1000, 750), RGBColor(0, 0, 255));
+    const TBitmap thumb = MakeThumbnail(picture);
+    ASSERT_EQ(thumb.Width(), 64);
+    ASSERT_EQ(thumb.Height(), 48);
+    EXPECT_EQ(thumb.PixelFormat(), TPixelFormat::pf24bit);
+    for (int y = 0; y < 48; ++y) {
+        EXPECT_EQ(thumb.Pixel(63, y), clWhite) << "row " << y;
+        EXPECT_EQ(thumb.Pixel(0, y), RGBColor(255, 0, 0)) << "row " << y;
+        EXPECT_EQ(thumb.Pixel(62, y), RGBColor(0, 0, 255)) << "row " << y;
+    }
+    // Column 31 samples source column 31 * 1000 / 63 = 492 (red), column 32 column 507 (blue).
+    EXPECT_EQ(thumb.Pixel(31, 10), RGBColor(255, 0, 0));
+    EXPECT_EQ(thumb.Pixel(32, 10), RGBColor(0, 0, 255));
+}
+
+TEST(TrayTexts, NumbersAreGroupedWithOneDecimal) {
+    EXPECT_EQ(FormatNumber1(0.0), "0.0");
+    EXPECT_EQ(FormatNumber1(999.96), "1,000.0");
+    EXPECT_EQ(FormatNumber1(1234567.25), "1,234,567.2");
+    EXPECT_EQ(FormatNumber1(-1.0 / 1024), "-0.0");
+    EXPECT_EQ(FormatNumber1(1234.5, NumberSeparators{".", ","}), "1.234,5");
+    EXPECT_EQ(FormatKilobytes(int64_t(5) << 40), "5,368,709,120.0K");  // beyond 32 bits
+}
+
+TEST(TrayTexts, InfoTipAndSummaryDescribeTheFilesAsTheyAre) {
+    TempDir dir;
+    const std::string a = dir.file("a.bmp"), b = dir.file("b.bmp");
+    testsupport::WriteFile(a, std::vector<uint8_t>(1024, 0));
+    testsupport::WriteFile(b, std::vector<uint8_t>(2048 + 512, 0));
+
+    EXPECT_EQ(MakeInfoTip(a, TpicData(375, 500, 24)), a + "\nWidth: 500\nHeight: 375\nFilesize: 1.0K");
+    EXPECT_EQ(MakeInfoTip(dir.file("gone.bmp"), TpicData(1, 2, 24)),
+              dir.file("gone.bmp") + "\nWidth: 2\nHeight: 1\nFilesize: -0.0K");
+
+    TrayModel trays;
+    EXPECT_EQ(trays.SummaryLine(TTray::In), "");
+    trays.Add(TTray::In, a, TpicData(750, 1000, 24), TBitmap());
+    EXPECT_EQ(trays.SummaryLine(TTray::In), "1 files, total size: 1.0K");
+    EXPECT_EQ(trays.SummaryLine(TTray::Out), "");
+    trays.Add(TTray::In, b, TpicData(1, 1, 24), TBitmap());
+    EXPECT_EQ(trays.SummaryLine(TTray::In), "2 files, total size: 3.5K");
+    EXPECT_EQ(trays.InfoTip(TTray::In, 0), a + "\nWidth: 1000\nHeight: 750\nFilesize: 1.0K");
+    EXPECT_EQ(FileSizeOf(dir.path().string()), -1) << "a folder is not a file";
+}
+
+TEST(TrayTexts, ClearingNeverDeletesAnEntryThatWasNotWritten) {
+    TempDir dir;
+    const std::string result = dir.file("r.jpg");
+    testsupport::WriteFile(result, {1, 2, 3});
+    TrayModel trays;
+    trays.Add(TTray::Out, result, TpicData(1, 1, 24), TBitmap());  // listed, never marked written
+    trays.Clear();
+    EXPECT_EQ(FileSizeOf(result), 3);
+}
+
+TEST(ProgressText, LongPathsKeepTheirStartAndEnd) {
+    const std::string p45(45, 'a');
+    EXPECT_EQ(ShortenPath(p45), p45);
+    std::string p46;
+    for (int i = 0; i < 46; ++i) p46 += static_cast<char>('A' + i % 26);
+    const std::string shortened = ShortenPath(p46);
+    EXPECT_EQ(shortened, p46.substr(0, 23) + "..." + p46.substr(26));
+    EXPECT_EQ(shortened.size(), 46u);
+    // Characters, not bytes: "é" is two bytes and is never cut in half.
+    std::string accented;
+    for (int i = 0; i < 50; ++i) accented += "\xC3\xA9";
+    std::string want;
+    for (int i = 0; i < 23; ++i) want += "\xC3\xA9";
+    want += "...";
+    for (int i = 0; i < 20; ++i) want += "\xC3\xA9";
+    EXPECT_EQ(ShortenPath(accented), want);
+    EXPECT_EQ(ShortenPath(accented.substr(0, 90)), accented.substr(0, 90)) << "45 characters are shown whole";
+}
+
+TEST(ProgressText, SixStepsPerFile) {
+    EXPECT_EQ(ProgressStepCount(1), 6);
+    EXPECT_EQ(ProgressStepCount(5), 30);
+    EXPECT_EQ(ProgressStepCount(0), 0);
+}
