@@ -303,7 +303,12 @@ void LzwEncode(ByteWriter& out, std::span<const uint8_t> indices, int width, int
         }
     }
     // A picture whose last pixel restarted the table has already written that pixel.
-    if (length > 0) writer.Write(prefix);
+    if (length > 0) {
+        writer.Write(prefix);
+        // Reading that code, a decoder adds one more entry (unless it is the first code after
+        // a Clear) and may widen its codes; the end code must come at the width it expects.
+        if (lastCode != kEncoderEnd && lastCode + 1 >= maxCode && writer.codeSize < 12) ++writer.codeSize;
+    }
     writer.Write(kEncoderEnd);
     writer.Flush();
 }
