@@ -1,6 +1,7 @@
 #pragma once
 // The seven reconstruction filters and the separable two-pass resampler.
 #include <array>
+#include <cstdint>
 
 class TBitmap;
 
@@ -29,3 +30,17 @@ extern const std::array<FilterEntry, 7> FilterTable;
 // Resamples source into target, whose width and height the caller has set. The source is
 // converted to 24 bits per pixel in place if needed; the target becomes 24 bits per pixel.
 void ResampleBitmap(TBitmap& source, TBitmap& target, FilterKernel kernel, float support);
+
+// How the work is spread; the result is the same byte for byte whatever is chosen.
+struct ResampleOptions {
+    // 0: every core for large pictures, one thread for small ones; n > 0: exactly n threads
+    // wherever there is enough work to split.
+    int threads = 0;
+    // Whether the wide-vector instructions may be used where the processor has them.
+    bool allowWideVectors = true;
+};
+void ResampleBitmap(TBitmap& source, TBitmap& target, FilterKernel kernel, float support,
+                    const ResampleOptions& options);
+
+// A channel sum as the stored byte: clamped to 0..255, halves rounded to the even neighbour.
+uint8_t ResampleSumToByte(float sum);

@@ -10,3 +10,6 @@ std::unique_ptr<TBitmap> RotateBitmap(int rotationIndex, const TBitmap& input);
 std::unique_ptr<TBitmap> RotateRight90(const TBitmap& input);
 std::unique_ptr<TBitmap> RotateHalfTurn(const TBitmap& input);
 std::unique_ptr<TBitmap> RotateLeft90(const TBitmap& input);
+
+// The same operations with a thread count: 0 chooses by picture size, n > 0 uses at most n.
+std::unique_ptr<TBitmap> RotateBitmap(int rotationIndex, const TBitmap& input, int threads);

@@ -1,0 +1,207 @@
+#include "imageops/resample.h"
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <numbers>
+
+#include "graphics/bitmap.h"
+#include "graphics/errors.h"
+#include "graphics/size_check.h"
+#include "imageops/parallel.h"
+#include "imageops/resample_passes.h"
+
+// Kernels are evaluated in double and rounded once to float on return, so that the values
+// the filters are known by (Bell(1) = 1/8, Mitchell(0) = 8/9, ...) come out as the nearest
+// floats. Everything the resampler itself computes (scale, centre, support, weights, sums)
+// is 32-bit float arithmetic, one rounding per operation.
+
+float SincPi(float x) {
+    if (x == 0.0f) return 1.0f;
+    const float px = static_cast<float>(std::numbers::pi * static_cast<double>(x));
+    return static_cast<float>(std::sin(static_cast<double>(px)) / static_cast<double>(px));
+}
+
+float BoxKernel(float x) {
+    // Half-open on the left so that a pixel exactly between two taps belongs to one of them.
+    return (x > -0.5f && x <= 0.5f) ? 1.0f : 0.0f;
+}
+
+float TriangleKernel(float x) {
+    const double t = std::fabs(static_cast<double>(x));
+    return t < 1.0 ? static_cast<float>(1.0 - t) : 0.0f;
+}
+
+float HermiteKernel(float x) {
+    const double t = std::fabs(static_cast<double>(x));
+    return t < 1.0 ? static_cast<float>((2.0 * t - 3.0) * t * t + 1.0) : 0.0f;
+}
+
+float BellKernel(float x) {
+    const double t = std::fabs(static_cast<double>(x));
+    if (t < 0.5) return static_cast<float>(0.75 - t * t);
+    if (t < 1.5) {
+        const double u = t - 1.5;
+        return static_cast<float>(0.5 * u * u);
+    }
+    return 0.0f;
+}
+
+float BSplineKernel(float x) {
+    const double t = std::fabs(static_cast<double>(x));
+    if (t < 1.0) return static_cast<float>(0.5 * t * t * t - t * t + 2.0 / 3.0);
+    if (t < 2.0) {
+        const double u = 2.0 - t;
+        return static_cast<float>(u * u * u / 6.0);
+    }
+    return 0.0f;
+}
+
+float Lanczos3Kernel(float x) {
+    const float t = std::fabs(x);
+    if (t < 3.0f) return SincPi(t) * SincPi(t / 3.0f);
+    return 0.0f;
+}
+
+float MitchellKernel(float x) {
+    // Mitchell-Netravali with B = C = 1/3.
+    const double t = std::fabs(static_cast<double>(x));
+    const double t2 = t * t;
+    if (t < 1.0) return static_cast<float>((7.0 * t2 * t - 12.0 * t2 + 16.0 / 3.0) / 6.0);
+    if (t < 2.0) return static_cast<float>((-(7.0 / 3.0) * t2 * t + 12.0 * t2 - 20.0 * t + 32.0 / 3.0) / 6.0);
+    return 0.0f;
+}
+
+const std::array<FilterEntry, 7> FilterTable = {{
+    {"Box (Fastest)", BoxKernel, 0.5f},
+    {"Triangle", TriangleKernel, 1.0f},
+    {"Hermite", HermiteKernel, 1.0f},
+    {"Bell", BellKernel, 1.5f},
+    {"B-Spline", BSplineKernel, 2.0f},
+    {"Lanczos3 (Best)", Lanczos3Kernel, 3.0f},
+    {"Mitchell", MitchellKernel, 2.0f},
+}};
+
+uint8_t ResampleSumToByte(float sum) {
+    if (!(sum >= 0.0f)) return 0;  // negative lobes; a NaN cannot arise from finite weights
+    if (sum > 255.0f) return 255;
+    return static_cast<uint8_t>(std::nearbyint(sum));
+}
+
+namespace {
+
+using imageops::TapTable;
+
+// Maps target position 0 onto source position 0 and the last onto the last.
+float ScaleFactor(int sourceLength, int targetLength) {
+    if (sourceLength == 1) return static_cast<float>(targetLength);
+    return static_cast<float>(targetLength - 1) / static_cast<float>(sourceLength - 1);
+}
+
+// Mirrors a position outside 0..length-1 back inside: -j below, (length - j) + length - 1
+// above. An input shorter than the kernel's reach can need the mirror more than once; a
+// position still outside after that (only with absurd supports) is clamped.
+int32_t ReflectIndex(int64_t j, int length) {
+    for (int n = 0; n < 64 && (j < 0 || j >= length); ++n) j = j < 0 ? -j : (int64_t(length) - j) + length - 1;
+    return static_cast<int32_t>(std::clamp<int64_t>(j, 0, length - 1));
+}
+
+// The tap lists of one pass: scale s, input length L, N outputs.
+TapTable BuildTapTable(float s, int L, int N, FilterKernel kernel, float support) {
+    const bool shrinking = s < 1.0f;
+    if (!(s > 0.0f)) throw EZeroDivide();
+    const float w = shrinking ? support / s : support;
+    const float fs = shrinking ? 1.0f / s : 1.0f;
+
+    // right - left + 1 <= 2w + 3 for every list; refuse tables that could not be held.
+    const double perList = std::floor(2.0 * static_cast<double>(w) + 3.0);
+    const double bound = perList * static_cast<double>(N);
+    if (!(bound < 1e15)) throw EInvalidGraphic("Not enough memory for this picture");
+    CheckAllocation(static_cast<uint64_t>(bound), sizeof(int32_t) + sizeof(float));
+
+    std::vector<size_t> start(static_cast<size_t>(N) + 1, 0);
+    std::vector<int32_t> index;
+    std::vector<float> weight;
+    for (int i = 0; i < N; ++i) {
+        const float centre = static_cast<float>(i) / s;
+        const int64_t left = static_cast<int64_t>(std::floor(centre - w));
+        const int64_t right = static_cast<int64_t>(std::ceil(centre + w));
+        for (int64_t j = left; j <= right; ++j) {
+            const float x = centre - static_cast<float>(j);
+            const float wj = shrinking ? kernel(x / fs) / fs : kernel(x);
+            if (wj == 0.0f) continue;
+            if (!std::isfinite(wj)) throw EInvalidGraphicOperation("Invalid resampling filter weight");
+            index.push_back(ReflectIndex(j, L));
+            weight.push_back(wj);
+        }
+        start[size_t(i) + 1] = index.size();
+    }
+
+    TapTable table;
+    table.outputs = N;
+    size_t K = 1;
+    for (int i = 0; i < N; ++i) K = std::max(K, start[size_t(i) + 1] - start[size_t(i)]);
+    table.taps = static_cast<int>(K);
+    table.index.assign(size_t(N) * K, 0);
+    table.weight.assign(size_t(N) * K, 0.0f);
+    for (size_t i = 0; i < size_t(N); ++i) {
+        const size_t count = start[i + 1] - start[i];
+        std::copy_n(index.begin() + static_cast<ptrdiff_t>(start[i]), count, table.index.begin() + static_cast<ptrdiff_t>(i * K));
+        std::copy_n(weight.begin() + static_cast<ptrdiff_t>(start[i]), count, table.weight.begin() + static_cast<ptrdiff_t>(i * K));
+        // Padding repeats the last index (weight 0) so that its reads stay where the real ones were.
+        const int32_t last = count > 0 ? index[start[i + 1] - 1] : 0;
+        std::fill(table.index.begin() + static_cast<ptrdiff_t>(i * K + count), table.index.begin() + static_cast<ptrdiff_t>((i + 1) * K), last);
+    }
+    return table;
+}
+
+// About a millisecond of work: below that, starting a thread costs more than it saves.
+constexpr double kMinWorkPerThread = 2.0e6;
+
+}  // namespace
+
+void ResampleBitmap(TBitmap& source, TBitmap& target, FilterKernel kernel, float support) {
+    ResampleBitmap(source, target, kernel, support, ResampleOptions{});
+}
+
+void ResampleBitmap(TBitmap& source, TBitmap& target, FilterKernel kernel, float support,
+                    const ResampleOptions& options) {
+    const int DW = target.Width();
+    const int DH = target.Height();
+    const int SW = source.Width();
+    const int SH = source.Height();
+    if (SW < 1 || SH < 1) throw EInvalidGraphicOperation("Source bitmap too small");
+    if (DW < 1 || DH < 1) throw EInvalidGraphicOperation("Target bitmap too small");
+    if (kernel == nullptr) throw EInvalidGraphicOperation("No resampling filter");
+    if (!std::isfinite(support) || support < 0.0f) throw EInvalidGraphicOperation("Invalid resampling filter support");
+
+    // Everything that can fail is settled before either bitmap is touched: a one-column (or
+    // one-row) target from a longer source has scale 0 and fails here.
+    const float xscale = ScaleFactor(SW, DW);
+    const float yscale = ScaleFactor(SH, DH);
+    if (xscale == 0.0f || yscale == 0.0f) throw EZeroDivide();
+    const TapTable horizontal = BuildTapTable(xscale, SW, DW, kernel, support);
+    const TapTable vertical = BuildTapTable(yscale, SH, DH, kernel, support);
+
+    // The intermediate picture: DW columns, SH rows, one slack byte per row for the
+    // horizontal pass's 4-byte stores, rows rounded to 64 bytes.
+    CheckPictureSize(DW, SH, 24, 4);
+    const size_t interStride = (size_t(DW) * 3 + 1 + 63) / 64 * 64;
+    const uint64_t interBytes = CheckAllocation(interStride, static_cast<uint64_t>(SH));
+
+    if (source.PixelFormat() != TPixelFormat::pf24bit) source.SetPixelFormat(TPixelFormat::pf24bit);
+    if (target.PixelFormat() != TPixelFormat::pf24bit) target.SetPixelFormat(TPixelFormat::pf24bit);
+    auto intermediate = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(interBytes));
+
+    const bool wide = options.allowWideVectors;
+    const double horizontalWork = double(SH) * DW * 3 * horizontal.taps;
+    const int64_t horizontalChunks = (int64_t(SH) + 7) / 8;
+    imageops::HorizontalPass({source.Bits(), source.RowStride()}, SW, SH, horizontal,
+                             {intermediate.get(), interStride},
+                             imageops::ChooseThreadCount(options.threads, horizontalWork, kMinWorkPerThread,
+                                                         horizontalChunks),
+                             wide);
+    const double verticalWork = double(DH) * DW * 3 * vertical.taps;
+    imageops::VerticalPass({intermediate.get(), interStride}, DW, vertical, {target.Bits(), target.RowStride()},
+                           imageops::ChooseThreadCount(options.threads, verticalWork, kMinWorkPerThread, DH), wide);
+}

@@ -1,0 +1,40 @@
+#pragma once
+// The two passes of the resampler over raw 24-bit rows. Internal to the resampler.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace imageops {
+
+// The taps of every output position of one pass, padded to the same count per position:
+// padding taps have weight 0, which leaves every sum unchanged (a sum is never -0), so the
+// passes can run one fixed-length loop.
+struct TapTable {
+    int outputs = 0;
+    int taps = 0;                  // taps per output position (at least 1)
+    std::vector<int32_t> index;    // outputs * taps source indices, each in 0..length-1
+    std::vector<float> weight;     // outputs * taps weights, in the order they are summed
+};
+
+struct PassImage {
+    const uint8_t* bits;
+    size_t stride;
+};
+struct PassTarget {
+    uint8_t* bits;
+    size_t stride;
+};
+
+// Horizontal pass: every row of a width x rows source into taps.outputs columns of target.
+// The target's stride must exceed taps.outputs * 3 (one byte of slack).
+void HorizontalPass(PassImage source, int width, int rows, const TapTable& taps, PassTarget target,
+                    int threads, bool wideVectors);
+
+// Vertical pass: taps.outputs rows of width pixels from the source rows the taps name.
+void VerticalPass(PassImage source, int width, const TapTable& taps, PassTarget target, int threads,
+                  bool wideVectors);
+
+// Whether this processor has the wide-vector instructions the fast loops can use.
+bool HaveWideVectors();
+
+}  // namespace imageops

@@ -1,0 +1,131 @@
+#include <gtest/gtest.h>
+
+#include "graphics/bitmap.h"
+#include "graphics/errors.h"
+#include "imageops/rotate.h"
+#include "pixel_compare.h"
+#include "tests/support/test_support.h"
+
+using imageops_test::PixelAt;
+using imageops_test::SamePixels;
+using imageops_test::SetPixelBytes;
+using testsupport::NoiseBitmap;
+
+namespace {
+
+std::array<uint8_t, 3> P(uint8_t v) { return {v, uint8_t(v + 1), uint8_t(v + 2)}; }
+
+TBitmap FromRows(const std::vector<std::vector<uint8_t>>& rows) {
+    TBitmap bmp(int(rows[0].size()), int(rows.size()), TPixelFormat::pf24bit);
+    for (size_t y = 0; y < rows.size(); ++y)
+        for (size_t x = 0; x < rows[y].size(); ++x) SetPixelBytes(bmp, int(x), int(y), P(rows[y][x]));
+    return bmp;
+}
+
+}  // namespace
+
+TEST(Rotate, ThreeByTwoExample) {
+    enum : uint8_t { a = 10, b = 20, c = 30, d = 40, e = 50, f = 60 };
+    const TBitmap in = FromRows({{a, b, c}, {d, e, f}});
+    EXPECT_TRUE(SamePixels(*RotateRight90(in), FromRows({{d, a}, {e, b}, {f, c}})));
+    EXPECT_TRUE(SamePixels(*RotateHalfTurn(in), FromRows({{f, e, d}, {c, b, a}})));
+    EXPECT_TRUE(SamePixels(*RotateLeft90(in), FromRows({{c, f}, {b, e}, {a, d}})));
+    EXPECT_TRUE(SamePixels(*RotateBitmap(1, in), *RotateRight90(in)));
+    EXPECT_TRUE(SamePixels(*RotateBitmap(2, in), *RotateHalfTurn(in)));
+    EXPECT_TRUE(SamePixels(*RotateBitmap(3, in), *RotateLeft90(in)));
+}
+
+TEST(Rotate, IndexOutsideOneToThreeGivesNothing) {
+    const TBitmap in = NoiseBitmap(4, 3);
+    EXPECT_EQ(RotateBitmap(0, in), nullptr);
+    EXPECT_EQ(RotateBitmap(4, in), nullptr);
+    EXPECT_EQ(RotateBitmap(-1, in), nullptr);
+    const TBitmap dot = NoiseBitmap(1, 1, 7);
+    for (int index = 1; index <= 3; ++index) {
+        auto out = RotateBitmap(index, dot);
+        ASSERT_NE(out, nullptr);
+        EXPECT_TRUE(SamePixels(*out, dot)) << "index " << index;
+        EXPECT_EQ(out->PixelFormat(), TPixelFormat::pf24bit);
+    }
+}
+
+// Every pixel against the mapping, on a picture of several uneven tiles, with one thread and
+// with several.
+TEST(Rotate, EveryPixelGoesWhereItShould) {
+    const int W = 150, H = 97;
+    const TBitmap in = NoiseBitmap(W, H, 11);
+    for (int threads : {1, 3}) {
+        const auto right = RotateBitmap(1, in, threads);
+        const auto half = RotateBitmap(2, in, threads);
+        const auto left = RotateBitmap(3, in, threads);
+        ASSERT_EQ(right->Width(), H);
+        ASSERT_EQ(right->Height(), W);
+        ASSERT_EQ(left->Width(), H);
+        ASSERT_EQ(half->Width(), W);
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x) {
+                const auto p = PixelAt(in, x, y);
+                ASSERT_EQ(PixelAt(*right, H - 1 - y, x), p) << "right, input (" << x << ", " << y << ")";
+                ASSERT_EQ(PixelAt(*half, W - 1 - x, H - 1 - y), p) << "half, input (" << x << ", " << y << ")";
+                ASSERT_EQ(PixelAt(*left, y, W - 1 - x), p) << "left, input (" << x << ", " << y << ")";
+            }
+    }
+}
+
+TEST(Rotate, TurnsCancel) {
+    const TBitmap in = NoiseBitmap(131, 70, 12);
+    const TBitmap before = in;
+    auto r = RotateRight90(in);
+    r = RotateRight90(*r);
+    r = RotateRight90(*r);
+    r = RotateRight90(*r);
+    EXPECT_TRUE(SamePixels(*r, in)) << "four right turns";
+    EXPECT_TRUE(SamePixels(*RotateLeft90(*RotateRight90(in)), in)) << "right then left";
+    EXPECT_TRUE(SamePixels(*RotateHalfTurn(*RotateHalfTurn(in)), in)) << "two half turns";
+    EXPECT_TRUE(SamePixels(*RotateHalfTurn(*RotateLeft90(in)), *RotateRight90(in))) << "left + half = right";
+    EXPECT_TRUE(SamePixels(in, before)) << "the input was changed";
+}
+
+TEST(Rotate, RowsLongerThan65536PixelsAreARangeError) {
+    const TBitmap wide(65537, 1, TPixelFormat::pf24bit);
+    const TBitmap tall(1, 65537, TPixelFormat::pf24bit);
+    EXPECT_THROW(RotateRight90(wide), ERangeError);
+    EXPECT_THROW(RotateLeft90(wide), ERangeError);
+    EXPECT_THROW(RotateHalfTurn(wide), ERangeError);
+    // A tall input is fine for the half turn (its rows are short) but not for quarter turns.
+    EXPECT_THROW(RotateRight90(tall), ERangeError);
+    EXPECT_THROW(RotateLeft90(tall), ERangeError);
+    EXPECT_EQ(RotateHalfTurn(tall)->Height(), 65537);
+    try {
+        RotateRight90(wide);
+    } catch (const EImbrixError& e) {
+        EXPECT_STREQ(e.what(), "Range check error");
+    }
+    // Exactly 65536 is still allowed.
+    TBitmap longest(1, 65536, TPixelFormat::pf24bit);
+    SetPixelBytes(longest, 0, 65535, P(99));
+    const auto turned = RotateRight90(longest);
+    ASSERT_EQ(turned->Width(), 65536);
+    EXPECT_EQ(PixelAt(*turned, 0, 0), P(99));
+}
+
+// Other pixel formats are turned as their 24-bit conversion; the input stays as it was.
+TEST(Rotate, IndexedInputIsTurnedAsTwentyFourBit) {
+    TBitmap indexed(5, 3, TPixelFormat::pf8bit);
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 5; ++x) indexed.SetRawPixel(x, y, uint32_t(x * 40 + y * 3));
+    TBitmap as24 = indexed;
+    as24.SetPixelFormat(TPixelFormat::pf24bit);
+    const auto out = RotateRight90(indexed);
+    EXPECT_EQ(indexed.PixelFormat(), TPixelFormat::pf8bit);
+    EXPECT_EQ(out->PixelFormat(), TPixelFormat::pf24bit);
+    EXPECT_TRUE(SamePixels(*out, *RotateRight90(as24)));
+}
+
+TEST(Rotate, EmptyInputGivesEmptyResult) {
+    const TBitmap empty(0, 4, TPixelFormat::pf24bit);
+    const auto r = RotateRight90(empty);
+    EXPECT_EQ(r->Width(), 4);
+    EXPECT_EQ(r->Height(), 0);
+    EXPECT_EQ(RotateHalfTurn(empty)->Width(), 0);
+}
