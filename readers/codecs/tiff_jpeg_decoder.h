@@ -31,6 +31,15 @@ struct TTIFFJPEGLayout {
     std::span<const uint8_t> JPEGTables;
 };
 
+template <class T>
+concept TImagePropertiesLike = requires(const T& p) {
+    p.JPEGTables;
+    p.YCbCrSubsampling;
+    p.RowsPerStrip;
+    p.BytesPerLine;
+    p.CurrentStrip;
+};
+
 class TTIFFJPEGDecoder : public TDecodeOnly {
 public:
     using TLayoutSource = std::function<TTIFFJPEGLayout()>;
@@ -38,17 +47,12 @@ public:
     // The source is asked again at DecodeInit and at every Decode.
     explicit TTIFFJPEGDecoder(TLayoutSource layout);
 
-    // From the reader's TImageProperties (or anything with its field names), by reference.
-    template <class TProperties>
-        requires requires(const TProperties& p) {
-            p.JPEGTables;
-            p.YCbCrSubsampling;
-            p.RowsPerStrip;
-            p.BytesPerLine;
-        }
+    // From the reader's TImageProperties (or anything with its field names), by reference;
+    // the properties must outlive the decoder.
+    template <TImagePropertiesLike TProperties>
     explicit TTIFFJPEGDecoder(const TProperties& properties)
         : TTIFFJPEGDecoder(TLayoutSource([&properties] { return LayoutOf(properties); })) {}
-    template <class TProperties>
+    template <TImagePropertiesLike TProperties>
     explicit TTIFFJPEGDecoder(const TProperties&& properties) = delete;
 
     ~TTIFFJPEGDecoder() override;

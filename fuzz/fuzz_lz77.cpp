@@ -1,0 +1,8 @@
+#include "fuzz/harness.h"
+#include "readers/codecs/lz77_decoder.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    return fuzz::RunDecoder(data, size, [](fuzz::Params& p) {
+        return std::make_unique<TLZ77Decoder>(p.pick<int32_t>({1, 4, 0, 2, 7}), p.flag());
+    });
+}

@@ -1,0 +1,8 @@
+#include "fuzz/harness.h"
+#include "readers/codecs/thunder_decoder.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    return fuzz::RunDecoder(data, size, [](fuzz::Params& p) {
+        return std::make_unique<TThunderDecoder>(p.u16() % 2000);
+    });
+}
