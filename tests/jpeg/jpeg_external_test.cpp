@@ -2,10 +2,7 @@
 // Pillow, ImageMagick) and the shared corpus. Each test skips when its tool is missing.
 #include <gtest/gtest.h>
 
-#include <fstream>
-
 #include "graphics/errors.h"
-#include "graphics/picture.h"
 #include "graphics/stream.h"
 #include "jpeg/jpeg_image.h"
 #include "jpeg_test_util.h"
@@ -85,24 +82,6 @@ TEST(JpegExternal, CjpegFilesDecodeLikeDjpeg) {
     }
 }
 
-TEST(JpegExternal, GrayCjpegFileThroughTheQuantizer) {
-    if (!HaveProgram("cjpeg") || !HaveProgram("djpeg")) GTEST_SKIP() << "cjpeg/djpeg not installed";
-    testsupport::TempDir dir;
-    const std::string ppm = dir.file("source.ppm");
-    WritePpm(SmoothBitmap(80, 50), ppm);
-    const std::string jpg = dir.file("g.jpg");
-    const std::string back = dir.file("g.pgm");
-    ASSERT_EQ(RunCommand("cjpeg -grayscale -outfile " + Quote(jpg) + " " + Quote(ppm)), 0);
-    ASSERT_EQ(RunCommand("djpeg -outfile " + Quote(back) + " " + Quote(jpg)), 0);
-    TJPEGImage image;
-    image.ReadPictureFile(jpg);
-    EXPECT_EQ(image.DecodedBitmap().PixelFormat(), TPixelFormat::pf8bit);
-    // 236 levels instead of 256, with dithering: close to the plain decode, not equal.
-    const Distance d = Compare(DrawTo24Bit(image), ReadPnm(back));
-    EXPECT_LT(d.mean, 1.0) << d.Describe();
-    EXPECT_LE(d.max, 4) << d.Describe();
-}
-
 TEST(JpegExternal, CmykFilesComeOutInTheirColours) {
     if (!HaveProgram(kConvert)) GTEST_SKIP() << "ImageMagick not installed";
     testsupport::TempDir dir;
@@ -117,23 +96,6 @@ TEST(JpegExternal, CmykFilesComeOutInTheirColours) {
     EXPECT_EQ(decoded.PixelFormat(), TPixelFormat::pf24bit);
     const Distance d = Compare(DrawTo24Bit(image), source);
     EXPECT_LT(d.mean, 4.0) << d.Describe();
-}
-
-TEST(JpegExternal, WrittenFilesAreReadableByPillowAtEveryQualityEdge) {
-    if (!HavePillow()) GTEST_SKIP() << "Pillow not installed";
-    testsupport::TempDir dir;
-    const TBitmap source = SmoothBitmap(48, 32);
-    for (const int quality : {1, 100}) {
-        const std::string path = dir.file("q" + std::to_string(quality) + ".jpg");
-        TJPEGImage jpg;
-        jpg.SetQuality(quality);
-        TBitmap copy = source;
-        jpg.AssignBitmap(copy);
-        jpg.WritePictureFile(path);
-        const std::string script = "from PIL import Image; import sys; im = Image.open(sys.argv[1]); "
-                                   "im.load(); assert im.size == (48, 32) and im.format == 'JPEG', im.size";
-        EXPECT_EQ(RunCommand(std::string(kPython) + " -c " + Quote(script) + " " + Quote(path)), 0) << quality;
-    }
 }
 
 TEST(JpegExternal, CorpusSamplesLoad) {
@@ -160,17 +122,4 @@ TEST(JpegExternal, CorpusSamplesLoad) {
             const TColor c = drawn.Pixel(x, y);
             ASSERT_TRUE(GetRValue(c) == GetGValue(c) && GetGValue(c) == GetBValue(c)) << x << "," << y;
         }
-}
-
-TEST(JpegExternal, LoadsThroughThePictureFormatTable) {
-    testsupport::TempDir dir;
-    PictureFormatTable().AddPictureFormat("jpg", "JPEG Image File", &TJPEGImage::ClassInfo);
-    const std::string path = dir.file("Photo.JPG");
-    testsupport::WriteFile(path, Encode(SmoothBitmap(21, 13)));
-    TPicture picture;
-    picture.LoadPictureFile(path);
-    ASSERT_NE(picture.Graphic(), nullptr);
-    EXPECT_EQ(picture.Graphic()->ClassType(), &TJPEGImage::ClassInfo);
-    EXPECT_EQ(picture.Graphic()->Width(), 21);
-    PictureFormatTable().RemovePictureClass(&TJPEGImage::ClassInfo);
 }

@@ -337,29 +337,21 @@ TEST(JpegImage, SharedDataIsNeverChangedUnderAnotherPicture) {
     EXPECT_NE(loaded.DecodedBitmap().Pixel(0, 0), RGBColor(1, 2, 3));
 }
 
-TEST(JpegImage, LoadedBytesAreWrittenBackUnchanged) {
+TEST(JpegImage, ReadsFromThePositionAndWritesTheBytesBackUnchanged) {
     std::vector<uint8_t> bytes = Encode(SmoothBitmap(30, 20), 75);
     bytes.push_back(0x42);  // trailing garbage after the end marker is kept too
-    TJPEGImage jpg;
-    TMemoryStream in(bytes);
-    in.SetPosition(0);
-    jpg.ReadPicture(in);
-    jpg.SetQuality(10);
-    TMemoryStream out;
-    jpg.WritePicture(out);
-    EXPECT_EQ(out.Bytes(), bytes);
-}
-
-TEST(JpegImage, ReadsFromTheStreamPositionToTheEnd) {
-    const std::vector<uint8_t> bytes = Encode(SmoothBitmap(10, 12));
     std::vector<uint8_t> withPrefix = {'x', 'y', 'z'};
     withPrefix.insert(withPrefix.end(), bytes.begin(), bytes.end());
     TMemoryStream in(withPrefix);
     in.SetPosition(3);
     TJPEGImage jpg;
     jpg.ReadPicture(in);
-    EXPECT_EQ(jpg.Width(), 10);
-    EXPECT_EQ(jpg.Data().Bytes, bytes);
+    EXPECT_EQ(jpg.Width(), 30);
+    jpg.SetQuality(10);  // a loaded file is not re-encoded
+    jpg.DecodedBitmap();
+    TMemoryStream out;
+    jpg.WritePicture(out);
+    EXPECT_EQ(out.Bytes(), bytes);
 }
 
 TEST(JpegImage, IndexedBitmapsAreEncodedThroughA24BitCopy) {
@@ -451,11 +443,11 @@ std::vector<jpeg_scan_info> Progression(int refined) {
 }
 }  // namespace
 
-TEST(JpegImage, TooManyProgressiveScansAreRefused) {
+TEST(JpegImage, TooManyScansAreRefused) {
     const TBitmap source = SmoothBitmap(16, 16);
     const std::vector<jpeg_scan_info> few = Progression(4), many = Progression(63);
-    ASSERT_LT(few.size(), 1000u);
-    ASSERT_GT(many.size(), 1000u);
+    ASSERT_LT(few.size(), 500u);
+    ASSERT_GT(many.size(), 500u);
 
     TJPEGImage ok;
     Load(ok, EncodeWithScans(source, few));
@@ -465,7 +457,7 @@ TEST(JpegImage, TooManyProgressiveScansAreRefused) {
     TJPEGImage refused;
     Load(refused, EncodeWithScans(source, many));
     EXPECT_EQ(refused.Width(), 16);
-    ExpectError<EJPEG>([&] { refused.DecodedBitmap(); }, "JPEG file has too many progressive scans");
+    ExpectError<EJPEG>([&] { refused.DecodedBitmap(); }, "JPEG file has too many scans");
 }
 
 // Damaged files of every kind either decode or fail with our error; never anything worse
