@@ -208,38 +208,54 @@ std::optional<Bytes> ReferenceDecodeLzw(const Bytes& lzw) {
     return std::nullopt;  // no end code
 }
 
-std::optional<DecodedRgb> DecodeWithPillow(const std::string& path) {
-    const std::string python = "/usr/bin/python3";
-    if (!testsupport::HaveProgram(python) ||
-        testsupport::RunCommand(python + " -c 'import PIL' >/dev/null 2>&1") != 0)
-        return std::nullopt;
-    const std::string out = path + ".pillow";
-    const std::string script =
-        "import sys\n"
-        "from PIL import Image\n"
-        "im = Image.open(sys.argv[1])\n"
-        "im.seek(0)\n"
-        "rgb = im.convert('RGB')\n"
-        "with open(sys.argv[2], 'wb') as f:\n"
-        "    f.write(b'%d %d\\n' % rgb.size)\n"
-        "    f.write(rgb.tobytes())\n";
-    const std::string scriptPath = path + ".py";
+namespace {
+
+bool HavePillow() {
+    static const bool have = testsupport::HaveProgram("/usr/bin/python3") &&
+                             testsupport::RunCommand("/usr/bin/python3 -c 'import PIL' >/dev/null 2>&1") == 0;
+    return have;
+}
+
+// Runs Pillow over a picture: "W H" on the first line, then the first frame's pixels in mode.
+std::optional<std::pair<std::pair<int, int>, Bytes>> RunPillow(const std::string& path, const char* mode) {
+    if (!HavePillow()) return std::nullopt;
+    testsupport::TempDir dir;
+    const std::string out = dir.file("pixels.raw");
+    const std::string scriptPath = dir.file("dump.py");
     {
         std::ofstream s(scriptPath);
-        s << script;
+        s << "import sys\n"
+             "from PIL import Image\n"
+             "im = Image.open(sys.argv[1])\n"
+             "im.seek(0)\n"
+             "px = im.convert(sys.argv[3])\n"
+             "with open(sys.argv[2], 'wb') as f:\n"
+             "    f.write(b'%d %d\\n' % px.size)\n"
+             "    f.write(px.tobytes())\n";
     }
-    const int rc = testsupport::RunCommand(python + " '" + scriptPath + "' '" + path + "' '" + out + "'");
+    const int rc = testsupport::RunCommand("/usr/bin/python3 '" + scriptPath + "' '" + path + "' '" + out + "' " + mode);
     EXPECT_EQ(rc, 0) << "Pillow could not decode " << path;
-    if (rc != 0) return DecodedRgb{};
+    if (rc != 0) return std::make_pair(std::make_pair(0, 0), Bytes{});
     const Bytes raw = testsupport::ReadFile(out);
-    std::remove(out.c_str());
-    std::remove(scriptPath.c_str());
-    DecodedRgb result;
+    int w = 0, h = 0;
     const auto nl = std::find(raw.begin(), raw.end(), uint8_t('\n'));
-    if (nl == raw.end() || std::sscanf(std::string(raw.begin(), nl).c_str(), "%d %d", &result.width, &result.height) != 2)
-        return DecodedRgb{};
-    result.rgb.assign(nl + 1, raw.end());
-    return result;
+    if (nl == raw.end() || std::sscanf(std::string(raw.begin(), nl).c_str(), "%d %d", &w, &h) != 2)
+        return std::make_pair(std::make_pair(0, 0), Bytes{});
+    return std::make_pair(std::make_pair(w, h), Bytes(nl + 1, raw.end()));
+}
+
+}  // namespace
+
+std::optional<DecodedRgb> DecodeWithPillow(const std::string& path) {
+    const auto r = RunPillow(path, "RGB");
+    if (!r) return std::nullopt;
+    return DecodedRgb{r->first.first, r->first.second, r->second};
+}
+
+std::optional<DecodedRgba> DecodeRgbaWithPillow(const std::string& path) {
+    const auto r = RunPillow(path, "RGBA");
+    if (!r) return std::nullopt;
+    return DecodedRgba{r->first.first, r->first.second, r->second};
 }
 
 Bytes BitmapRgb(const TBitmap& bitmap) {

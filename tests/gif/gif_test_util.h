@@ -63,6 +63,14 @@ struct DecodedRgb {
 };
 std::optional<DecodedRgb> DecodeWithPillow(const std::string& path);
 
+// Any picture file as RGBA bytes (top row first) according to Pillow; nullopt when Pillow is
+// not available.
+struct DecodedRgba {
+    int width = 0, height = 0;
+    Bytes rgba;
+};
+std::optional<DecodedRgba> DecodeRgbaWithPillow(const std::string& path);
+
 // Colour of every pixel of a bitmap, as RGB bytes top row first.
 Bytes BitmapRgb(const TBitmap& bitmap);
 
