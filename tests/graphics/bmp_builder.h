@@ -1,7 +1,9 @@
 #pragma once
-// Builds Windows bitmap files and DIBs byte by byte for the codec tests.
+// Builds Windows bitmap files and DIBs byte by byte for the codec tests, and shows pixels.
 #include <cstdint>
+#include <cstdio>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "graphics/bitmap.h"
@@ -78,5 +80,24 @@ inline std::vector<uint8_t> BuildBmp(const DibSpec& s, std::optional<uint32_t> p
 }
 
 inline TRGBQuad Quad(uint8_t r, uint8_t g, uint8_t b) { return TRGBQuad{b, g, r, 0}; }
+
+// What the pipeline makes of a loaded picture: drawn onto a white 24-bit bitmap.
+inline TBitmap Flatten(TBitmap& picture) {
+    TBitmap out(picture.Width(), picture.Height(), TPixelFormat::pf24bit);
+    picture.Draw(out, Rect(0, 0, picture.Width(), picture.Height()));
+    return out;
+}
+
+// Colours of a picture row as "RRGGBB" texts, for readable failures.
+inline std::string Row(const TBitmap& bmp, int y) {
+    std::string out;
+    for (int x = 0; x < bmp.Width(); ++x) {
+        const TColor c = bmp.Pixel(x, y);
+        char text[16];
+        std::snprintf(text, sizeof text, "%s%02X%02X%02X", x ? " " : "", GetRValue(c), GetGValue(c), GetBValue(c));
+        out += text;
+    }
+    return out;
+}
 
 }  // namespace testbmp

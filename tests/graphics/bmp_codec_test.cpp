@@ -30,24 +30,6 @@ std::string ErrorOf(const std::vector<uint8_t>& file) {
     return "(loaded)";
 }
 
-// Colours of a picture row as "#RRGGBB" texts, for readable failures.
-std::string Row(const TBitmap& bmp, int y) {
-    std::string out;
-    for (int x = 0; x < bmp.Width(); ++x) {
-        const TColor c = bmp.Pixel(x, y);
-        char text[16];
-        std::snprintf(text, sizeof text, "%s%02X%02X%02X", x ? " " : "", GetRValue(c), GetGValue(c), GetBValue(c));
-        out += text;
-    }
-    return out;
-}
-
-TBitmap Flatten(TBitmap& picture) {
-    TBitmap out(picture.Width(), picture.Height(), TPixelFormat::pf24bit);
-    picture.Draw(out, Rect(0, 0, picture.Width(), picture.Height()));
-    return out;
-}
-
 const TRGBQuad kRed = Quad(255, 0, 0), kGreen = Quad(0, 255, 0), kBlue = Quad(0, 0, 255),
                kGray = Quad(128, 128, 128);
 

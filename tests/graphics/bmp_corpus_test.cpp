@@ -12,10 +12,12 @@
 #include "graphics/bitmap.h"
 #include "graphics/errors.h"
 #include "graphics/stream.h"
+#include "tests/graphics/bmp_builder.h"
 #include "tests/support/test_support.h"
 
 namespace fs = std::filesystem;
 using namespace testsupport;
+using testbmp::Flatten;
 
 namespace {
 
@@ -54,13 +56,6 @@ std::optional<TBitmap> PillowDecode(const fs::path& picture, const TempDir& dir)
             bmp.SetPixel(x, y, RGBColor(p[0], p[1], p[2]));
         }
     return bmp;
-}
-
-// What the pipeline makes of a loaded picture: drawn onto a white 24-bit bitmap.
-TBitmap Flatten(TBitmap& picture) {
-    TBitmap out(picture.Width(), picture.Height(), TPixelFormat::pf24bit);
-    picture.Draw(out, Rect(0, 0, picture.Width(), picture.Height()));
-    return out;
 }
 
 // Largest per-channel difference of two same-sized 24-bit bitmaps; a message on mismatch.

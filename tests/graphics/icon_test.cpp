@@ -70,20 +70,6 @@ std::string ErrorOf(const std::vector<uint8_t>& file) {
     return "(loaded)";
 }
 
-// The colours a picture shows on the white working bitmap, row y.
-std::string Shown(TBitmap& picture, int y) {
-    TBitmap out(picture.Width(), picture.Height(), TPixelFormat::pf24bit);
-    picture.Draw(out, Rect(0, 0, picture.Width(), picture.Height()));
-    std::string text;
-    for (int x = 0; x < out.Width(); ++x) {
-        char hex[16];
-        const TColor c = out.Pixel(x, y);
-        std::snprintf(hex, sizeof hex, "%s%02X%02X%02X", x ? " " : "", GetRValue(c), GetGValue(c), GetBValue(c));
-        text += hex;
-    }
-    return text;
-}
-
 const std::vector<TRGBQuad> kPalette16 = {Quad(255, 0, 0), Quad(0, 255, 0), Quad(0, 0, 255), Quad(9, 9, 9),
                                           {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}};
 
@@ -109,19 +95,19 @@ TEST(Icon, MaskedPixelsShowWhite) {
     // 2 x 2, 24 bits, black; the AND mask hides the right column of the top row.
     TIcon icon = Read(BuildIco({IconImage(2, 2, 24, {}, Rows(2, 6, 0), {0x00, 0, 0, 0, 0x40, 0, 0, 0})}));
     EXPECT_TRUE(icon.AlphaMeaningful);
-    EXPECT_EQ(Shown(icon, 0), "000000 FFFFFF");
-    EXPECT_EQ(Shown(icon, 1), "000000 000000");
+    EXPECT_EQ(Row(Flatten(icon), 0), "000000 FFFFFF");
+    EXPECT_EQ(Row(Flatten(icon), 1), "000000 000000");
 
     // 32 bits with real alpha: alpha decides, the mask is not needed.
     std::vector<uint8_t> pixels = {0, 0, 255, 255, 0, 0, 255, 0};
     TIcon alpha = Read(BuildIco({IconImage(2, 1, 32, {}, pixels, {0, 0, 0, 0})}));
     EXPECT_TRUE(alpha.AlphaMeaningful);
-    EXPECT_EQ(Shown(alpha, 0), "FF0000 FFFFFF");
+    EXPECT_EQ(Row(Flatten(alpha), 0), "FF0000 FFFFFF");
 
     // 32 bits whose alpha is all zero: the mask decides.
     pixels[3] = 0;
     TIcon zeroAlpha = Read(BuildIco({IconImage(2, 1, 32, {}, pixels, {0x80, 0, 0, 0})}));
-    EXPECT_EQ(Shown(zeroAlpha, 0), "FFFFFF FF0000");
+    EXPECT_EQ(Row(Flatten(zeroAlpha), 0), "FFFFFF FF0000");
 
     // No AND mask at all: opaque.
     DibSpec bare;
@@ -130,7 +116,7 @@ TEST(Icon, MaskedPixelsShowWhite) {
     bare.pixels = {0, 0, 200, 0};
     TIcon opaque = Read(BuildIco({BuildDib(bare)}));
     EXPECT_FALSE(opaque.AlphaMeaningful);
-    EXPECT_EQ(Shown(opaque, 0), "C80000");
+    EXPECT_EQ(Row(Flatten(opaque), 0), "C80000");
 }
 
 TEST(Icon, PngImagesAreRefusedUnlessAnotherImageCanBeShown) {
