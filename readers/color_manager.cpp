@@ -547,15 +547,22 @@ void TColorManager::ConvertLab(const TRowJob& job, bool bgr) {
     const bool offset = SourceOptions & ColorOption::LabChromaOffset;
     const size_t targetStep = (TargetOptions & ColorOption::Alpha) ? 4 : 3;
     SampleCursor cursor(job.planes, job.planeCount > 1, 3, sixteen, SourceOptions & ColorOption::ByteSwap);
-    auto chroma = [&](uint32_t raw) -> double {
-        if (offset) return static_cast<double>(static_cast<int64_t>(raw) - 128);
-        return static_cast<double>(static_cast<int8_t>(raw & 0xFF));
+    // 16-bit files store the same ranges as 8-bit ones at 256 times the resolution (L* up to
+    // 65535, a* and b* around 32768). Taken as they are, every such picture would come out
+    // white, so their high bytes are used (which keeps 32768 on the chroma zero of 128).
+    auto sample = [&](size_t k) -> uint32_t {
+        const uint32_t raw = cursor.Raw(k);
+        return sixteen ? raw >> 8 : raw;
+    };
+    auto chroma = [&](uint32_t v) -> double {
+        if (offset) return static_cast<double>(static_cast<int>(v) - 128);
+        return static_cast<double>(static_cast<int8_t>(v));
     };
     ForEachSelected(job.count, job.mask, [&](size_t i) {
-        double l = cursor.Raw(0);
+        double l = sample(0);
         if (scaled) l /= 2.55;
-        const double a = chroma(cursor.Raw(1));
-        const double b = chroma(cursor.Raw(2));
+        const double a = chroma(sample(1));
+        const double b = chroma(sample(2));
         double x, y, z;
         if (l < 7.9996) {
             y = l / 903.3;

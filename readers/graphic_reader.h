@@ -176,6 +176,9 @@ protected:
     // for the source) raises "Invalid color format in %s file.".
     void SetBitmapFormatAndSize(TPixelFormat format, uint64_t width, uint64_t height, const char* formatLabel);
 
+    // A bitmap row as a span for ConvertScanline ("Scan line index out of range" outside).
+    std::span<uint8_t> ScanLineSpan(int row) { return {ScanLine(row), RowStride()}; }
+
     // The stream from BasePosition to its end, read once and kept until the load ends.
     ByteReader LoadSourceData();
     void ReleaseSourceData();

@@ -243,6 +243,16 @@ TEST(ColorManagerLab, BlackWhiteAndStorageOptions) {
     s.sourceOptions = ColorOption::LabLightnessScaled | ColorOption::LabChromaOffset;
     EXPECT_EQ(Convert(s, {255, 128, 128}, 1, 3), (Bytes{255, 255, 255}));
     EXPECT_EQ(Convert(s, {0, 128, 128}, 1, 3), (Bytes{0, 0, 0}));
+    // 16-bit samples cover the same ranges: L* 65535 is white, 32768 is the chroma zero.
+    s.sourceBits = 16;
+    s.sourceOptions = ColorOption::LabLightnessScaled | ColorOption::LabChromaOffset | ColorOption::ByteSwap;
+    EXPECT_EQ(Convert(s, BigEndian16({0xFFFF, 0x8000, 0x8000}), 1, 3), (Bytes{255, 255, 255}));
+    EXPECT_EQ(Convert(s, BigEndian16({0, 0x8000, 0x8000}), 1, 3), (Bytes{0, 0, 0}));
+    const Bytes mid = Convert(s, BigEndian16({0x8000, 0x8000, 0x8000}), 1, 3);
+    EXPECT_EQ(mid[0], mid[2]) << "neutral stays neutral";
+    EXPECT_GT(mid[1], 40);
+    EXPECT_LT(mid[1], 80) << "L* 50 is a dark-middle gray in this linear conversion";
+    s.sourceBits = 8;
     // A strongly positive a* (red-magenta): red channel clamps high, green drops.
     s.sourceOptions = 0;
     s.target = ColorScheme::RGB;

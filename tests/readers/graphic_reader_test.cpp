@@ -66,7 +66,7 @@ public:
         StartProgress(gesTransfering);
         const size_t rowBytes = size_t(Properties.Width) * Properties.BitsPerSample / 8;
         for (int y = 0; y < Height(); ++y) {
-            ColorManager.ConvertScanline({data.bytes(rowBytes)}, std::span<uint8_t>(ScanLine(y), RowStride()),
+            ColorManager.ConvertScanline({data.bytes(rowBytes)}, ScanLineSpan(y),
                                          Properties.Width);
             RowProgress(RowPercent(y + 1, Properties.Height));
         }
