@@ -56,7 +56,10 @@ void ProgressMonitor(j_common_ptr cinfo) {
         ((static_cast<double>(p->pass_counter) / static_cast<double>(p->pass_limit)) + p->completed_passes) * 100.0 /
         p->total_passes);
     const auto now = std::chrono::steady_clock::now();
-    if (percent == context->lastPercent || now - context->lastReport < std::chrono::milliseconds(500)) return;
+    // The first report goes out at once, later ones at most every 500 ms.
+    if (percent == context->lastPercent ||
+        (context->lastPercent >= 0 && now - context->lastReport < std::chrono::milliseconds(500)))
+        return;
     context->lastPercent = percent;
     context->lastReport = now;
     bool failed = false;

@@ -460,6 +460,45 @@ TEST(JpegImage, TooManyScansAreRefused) {
     ExpectError<EJPEG>([&] { refused.DecodedBitmap(); }, "JPEG file has too many scans");
 }
 
+TEST(JpegImage, AFailingProgressListenerStopsTheLibraryCleanly) {
+    struct Stop {
+        int percent;
+    };
+    const TBitmap source = SmoothBitmap(64, 64);
+    for (const bool progressive : {false, true}) {
+        TJPEGImage jpg;
+        Load(jpg, Encode(source, 90, progressive));
+        int running = 0;
+        jpg.OnProgress = [&](TGraphic&, TProgressStage stage, uint8_t percent, const TRect&, const std::string&) {
+            if (stage == TProgressStage::psRunning && ++running == 1) throw Stop{percent};
+        };
+        try {
+            jpg.DecodedBitmap();
+            ADD_FAILURE() << "the listener's exception was lost";
+        } catch (const Stop& stop) {
+            EXPECT_LE(stop.percent, 100);
+        }
+        EXPECT_EQ(running, 1);
+        EXPECT_FALSE(jpg.HasDecodedBitmap());
+        jpg.OnProgress = nullptr;
+        const Distance d = Compare(DrawTo24Bit(jpg), source);
+        EXPECT_LT(d.mean, 3.0) << "decoding again afterwards: " << d.Describe();
+
+        // The same on the way out: no half-encoded data is kept.
+        TJPEGImage writer;
+        TBitmap copy = source;
+        writer.AssignBitmap(copy);
+        writer.SetProgressiveSave(progressive);
+        writer.OnProgress = [&](TGraphic&, TProgressStage stage, uint8_t, const TRect&, const std::string&) {
+            if (stage == TProgressStage::psRunning) throw Stop{0};
+        };
+        TMemoryStream out;
+        EXPECT_THROW(writer.WritePicture(out), Stop);
+        EXPECT_FALSE(writer.Data().HasBytes);
+        EXPECT_EQ(out.Size(), 0u);
+    }
+}
+
 // Damaged files of every kind either decode or fail with our error; never anything worse
 // (the sanitizer build checks the memory side).
 TEST(JpegImage, DamagedFilesNeverCrash) {
