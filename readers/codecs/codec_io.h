@@ -45,7 +45,7 @@ public:
     void repeat(std::span<const uint8_t> element, uint64_t count) {
         if (element.size() == 1) {
             const size_t n = static_cast<size_t>(std::min<uint64_t>(count, room()));
-            std::memset(dest_.data() + pos_, element[0], n);
+            if (n) std::memset(dest_.data() + pos_, element[0], n);
             pos_ += n;
             return;
         }

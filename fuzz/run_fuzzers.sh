@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer harnesses with clang, ASan and UBSan and runs each one for a while
+# (default 30 s) on a copy of its seed corpus. Fails when any harness finds something; the
+# finding is printed (base64) so that it can be saved under fuzz/crashes/<what>/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+seconds=${1:-30}
+build=${FUZZ_BUILD:-build-fuzz}
+if ! command -v clang++ >/dev/null; then
+  echo "run_fuzzers: clang++ is missing (scripts/setup.sh installs it)" >&2
+  exit 1
+fi
+if [ ! -f "$build/CMakeCache.txt" ]; then
+  CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DIMBRIX_FUZZ=ON -DIMBRIX_SANITIZE=ON -DIMBRIX_BENCH=OFF
+fi
+cmake --build "$build" -j "$(nproc)" --target fuzzers
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failed=()
+ran=0
+for exe in "$build"/fuzz/fuzz_*; do
+  [ -x "$exe" ] || continue
+  what=${exe##*/fuzz_}
+  mkdir -p "$work/corpus/$what" "$work/findings/$what"
+  if [ -d "fuzz/corpus/$what" ]; then cp -r "fuzz/corpus/$what/." "$work/corpus/$what/"; fi
+  ran=$((ran + 1))
+  if "$exe" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+       -artifact_prefix="$work/findings/$what/" "$work/corpus/$what" >"$work/$what.log" 2>&1; then
+    echo "fuzz_$what: $(grep -E '^Done [0-9]+ runs' "$work/$what.log" | tail -1)"
+  else
+    failed+=("$what")
+    echo "fuzz_$what: FOUND A PROBLEM"
+    grep -E 'ERROR|SUMMARY|runtime error|Base64' "$work/$what.log" | head -20 || tail -30 "$work/$what.log"
+  fi
+done
+if [ "$ran" -eq 0 ]; then
+  echo "run_fuzzers: no harness was built" >&2
+  exit 1
+fi
+if [ ${#failed[@]} -gt 0 ]; then
+  echo "run_fuzzers: findings in ${failed[*]}" >&2
+  exit 1
+fi
+echo "run_fuzzers: $ran harnesses, no findings"
