@@ -34,4 +34,4 @@ else
 fi
 
 echo
-"$bench" --benchmark_filter='BM_(TJPEGImage|Libjpeg)'
+"$bench" --benchmark_filter='BM_(TJPEGImage|Libjpeg|NewBitmap)'
