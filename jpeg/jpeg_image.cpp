@@ -2,6 +2,10 @@
 
 #include <utility>
 
+#include <cstdio>
+#include <jpeglib.h>
+#include <jerror.h>
+
 #include "graphics/errors.h"
 #include "graphics/size_check.h"
 #include "graphics/stream.h"
@@ -142,6 +146,9 @@ TBitmap& TJPEGImage::DecodedBitmap() {
         }
     }
     decompressor.CalcOutputDimensions();
+    // Rows are sized for exactly this many bytes per pixel; never let the library write more.
+    if (info.output_components != (quantize ? 1 : cmyk ? 4 : 3))
+        throw EJPEG(jpegbinding::JpegErrorText(JERR_CONVERSION_NOTIMPL));
 
     const int width = static_cast<int>(info.output_width);
     const int height = static_cast<int>(info.output_height);
