@@ -90,8 +90,6 @@ uint8_t ResampleSumToByte(float sum) {
 
 namespace {
 
-using imageops::TapTable;
-
 // Maps target position 0 onto source position 0 and the last onto the last.
 float ScaleFactor(int sourceLength, int targetLength) {
     if (sourceLength == 1) return static_cast<float>(targetLength);
@@ -106,7 +104,10 @@ int32_t ReflectIndex(int64_t j, int length) {
     return static_cast<int32_t>(std::clamp<int64_t>(j, 0, length - 1));
 }
 
-// The tap lists of one pass: scale s, input length L, N outputs.
+}  // namespace
+
+namespace imageops {
+
 TapTable BuildTapTable(float s, int L, int N, FilterKernel kernel, float support) {
     const bool shrinking = s < 1.0f;
     if (!(s > 0.0f)) throw EZeroDivide();
@@ -155,6 +156,10 @@ TapTable BuildTapTable(float s, int L, int N, FilterKernel kernel, float support
     return table;
 }
 
+}  // namespace imageops
+
+namespace {
+
 // About a millisecond of work: below that, starting a thread costs more than it saves.
 constexpr double kMinWorkPerThread = 2.0e6;
 
@@ -180,8 +185,8 @@ void ResampleBitmap(TBitmap& source, TBitmap& target, FilterKernel kernel, float
     const float xscale = ScaleFactor(SW, DW);
     const float yscale = ScaleFactor(SH, DH);
     if (xscale == 0.0f || yscale == 0.0f) throw EZeroDivide();
-    const TapTable horizontal = BuildTapTable(xscale, SW, DW, kernel, support);
-    const TapTable vertical = BuildTapTable(yscale, SH, DH, kernel, support);
+    const imageops::TapTable horizontal = imageops::BuildTapTable(xscale, SW, DW, kernel, support);
+    const imageops::TapTable vertical = imageops::BuildTapTable(yscale, SH, DH, kernel, support);
 
     // The intermediate picture: DW columns, SH rows, one slack byte per row for the
     // horizontal pass's 4-byte stores, rows rounded to 64 bytes.

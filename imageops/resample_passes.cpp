@@ -23,14 +23,17 @@ typedef float v8f __attribute__((vector_size(32)));
 #define IMAGEOPS_INLINE static inline __attribute__((always_inline))
 
 // Horizontal pass: a block of kBlockRows source rows is converted to floats once, laid out
-// column by column with the rows side by side ([column][row][B, G, R, spare]), so that one
-// tap of one output column is four contiguous vector loads covering all rows of the block.
-// Columns are converted just ahead of the output columns that need them, which keeps the
-// live part of the block in cache.
+// column by column with the rows side by side ([column][row][B, G, R]), so that one tap of
+// one output column is three contiguous vector loads covering all rows of the block.
+// Columns are converted in runs just ahead of the output columns that need them, into a ring
+// of slots (column & mask) just large enough for the columns still in use, so the block
+// buffer stays in the first-level cache.
 constexpr int kBlockRows = 8;
-constexpr int kColumnFloats = kBlockRows * 4;
-// Wider rows would make the per-thread block buffer large; they take the plain loop instead.
-constexpr int kMaxBlockWidth = 1 << 17;
+constexpr int kColumnFloats = kBlockRows * 3;
+constexpr int kConvertRun = 64;
+// A ring that would need more slots than this (very wide rows shrunk a great deal) would make
+// the per-thread block buffer large; such rows take the plain loop instead.
+constexpr size_t kMaxBufferColumns = size_t(1) << 17;
 
 struct HorizontalJob {
     const uint8_t* src;
@@ -42,6 +45,7 @@ struct HorizontalJob {
     int outputs;
     int taps;
     const int32_t* need;  // highest source column that any of outputs 0..i reads
+    uint32_t mask;        // slot of column c in the block buffer: c & mask
     uint8_t* dst;
     size_t dstStride;
 };
@@ -77,12 +81,19 @@ IMAGEOPS_INLINE v8f LoadBytes(const uint8_t* p) {
 }
 
 // Four bytes (a pixel and the next pixel's first byte) as four floats at out.
-IMAGEOPS_INLINE void StorePixel(float* out, const uint8_t* p) {
+IMAGEOPS_INLINE __m128 PixelFloats(const uint8_t* p) {
     int32_t raw;
     std::memcpy(&raw, p, 4);
     const __m128i zero = _mm_setzero_si128();
     const __m128i words = _mm_unpacklo_epi8(_mm_cvtsi32_si128(raw), zero);
-    _mm_storeu_ps(out, _mm_cvtepi32_ps(_mm_unpacklo_epi16(words, zero)));
+    return _mm_cvtepi32_ps(_mm_unpacklo_epi16(words, zero));
+}
+IMAGEOPS_INLINE void StorePixel4(float* out, const uint8_t* p) { _mm_storeu_ps(out, PixelFloats(p)); }
+// The same, storing only the pixel's three floats.
+IMAGEOPS_INLINE void StorePixel3(float* out, const uint8_t* p) {
+    const __m128 f = PixelFloats(p);
+    _mm_storel_pi(reinterpret_cast<__m64*>(out), f);
+    _mm_store_ss(out + 2, _mm_movehl_ps(f, f));
 }
 
 // The stored bytes of eight sums, as ResampleSumToByte: a sum that is not >= 0 gives 0, one
@@ -116,10 +127,16 @@ IMAGEOPS_INLINE v8f LoadBytes(const uint8_t* p) {
     return v;
 }
 
-IMAGEOPS_INLINE void StorePixel(float* out, const uint8_t* p) {
+IMAGEOPS_INLINE __m128 PixelFloats(const uint8_t* p) {
     int32_t raw;
     std::memcpy(&raw, p, 4);
-    _mm_storeu_ps(out, _mm_cvtepi32_ps(_mm_cvtepu8_epi32(_mm_cvtsi32_si128(raw))));
+    return _mm_cvtepi32_ps(_mm_cvtepu8_epi32(_mm_cvtsi32_si128(raw)));
+}
+IMAGEOPS_INLINE void StorePixel4(float* out, const uint8_t* p) { _mm_storeu_ps(out, PixelFloats(p)); }
+IMAGEOPS_INLINE void StorePixel3(float* out, const uint8_t* p) {
+    const __m128 f = PixelFloats(p);
+    _mm_storel_pi(reinterpret_cast<__m64*>(out), f);
+    _mm_store_ss(out + 2, _mm_movehl_ps(f, f));
 }
 
 IMAGEOPS_INLINE void SumsToBytes(uint8_t* out, const v8f& sums) {
@@ -165,16 +182,30 @@ void HorizontalPass(PassImage source, int width, int rows, const TapTable& taps,
                     bool wideVectors) {
     if (width < 1 || rows < 1 || taps.outputs < 1) return;
     const size_t K = static_cast<size_t>(taps.taps);
-    std::vector<int32_t> need(static_cast<size_t>(taps.outputs));
+    const size_t N = static_cast<size_t>(taps.outputs);
+    std::vector<int32_t> need(N), lowest(N);
     int32_t highest = 0;
-    for (size_t i = 0; i < need.size(); ++i) {
-        for (size_t t = 0; t < K; ++t) highest = std::max(highest, taps.index[i * K + t]);
+    for (size_t i = 0; i < N; ++i) {
+        int32_t low = taps.index[i * K];
+        for (size_t t = 0; t < K; ++t) {
+            highest = std::max(highest, taps.index[i * K + t]);
+            low = std::min(low, taps.index[i * K + t]);
+        }
         need[i] = highest;
+        lowest[i] = low;
     }
-    const HorizontalJob job{source.bits,        source.stride, width,     rows,        taps.index.data(),
-                            taps.weight.data(), taps.outputs,  taps.taps, need.data(), target.bits,
-                            target.stride};
-    if (width > kMaxBlockWidth) {
+    // Columns in use while outputs i and i + 1 are formed: from the lowest one they read up to
+    // the end of the run converted for them.
+    int64_t span = 0;
+    for (size_t i = 0; i < N; ++i) span = std::max<int64_t>(span, need[std::min(i + 1, N - 1)] - lowest[i] + 1);
+    uint32_t slots = 1;
+    while (slots < span + kConvertRun && slots < uint32_t(width)) slots *= 2;
+    const bool ring = slots < uint32_t(width);
+    const size_t bufferColumns = ring ? slots : size_t(width);
+    const HorizontalJob job{source.bits,  source.stride, width,       rows,
+                            taps.index.data(), taps.weight.data(), taps.outputs, taps.taps,
+                            need.data(),  ring ? slots - 1 : ~uint32_t(0), target.bits, target.stride};
+    if (bufferColumns > kMaxBufferColumns) {
         ParallelFor(rows, threads, kBlockRows,
                     [&](int64_t begin, int64_t end) { HorizontalRowsDirect(job, begin, end); });
         return;
@@ -183,7 +214,7 @@ void HorizontalPass(PassImage source, int width, int rows, const TapTable& taps,
     const int64_t blocks = (int64_t(rows) + kBlockRows - 1) / kBlockRows;
     ParallelFor(blocks, threads, 1, [&](int64_t begin, int64_t end) {
         // Zeroed so that the lanes of rows past the picture's end hold finite values.
-        std::vector<float> buffer(size_t(width) * kColumnFloats, 0.0f);
+        std::vector<float> buffer(bufferColumns * kColumnFloats, 0.0f);
         for (int64_t b = begin; b < end; ++b) block(job, buffer.data(), static_cast<int>(b * kBlockRows));
     });
 }

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "imageops/resample.h"
+
 namespace imageops {
 
 // The taps of every output position of one pass, padded to the same count per position:
@@ -15,6 +17,10 @@ struct TapTable {
     std::vector<int32_t> index;    // outputs * taps source indices, each in 0..length-1
     std::vector<float> weight;     // outputs * taps weights, in the order they are summed
 };
+
+// The tap lists of one pass: scale factor, input length, output count, kernel and its support
+// radius. Fails with "Floating point division by zero" for a scale of 0.
+TapTable BuildTapTable(float scale, int inputLength, int outputs, FilterKernel kernel, float support);
 
 struct PassImage {
     const uint8_t* bits;

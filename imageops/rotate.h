@@ -11,5 +11,7 @@ std::unique_ptr<TBitmap> RotateRight90(const TBitmap& input);
 std::unique_ptr<TBitmap> RotateHalfTurn(const TBitmap& input);
 std::unique_ptr<TBitmap> RotateLeft90(const TBitmap& input);
 
-// The same operations with a thread count: 0 chooses by picture size, n > 0 uses at most n.
-std::unique_ptr<TBitmap> RotateBitmap(int rotationIndex, const TBitmap& input, int threads);
+// The same operations with a thread count (0 chooses by picture size, n > 0 uses at most n)
+// and whether wide-vector instructions may be used; the result is the same either way.
+std::unique_ptr<TBitmap> RotateBitmap(int rotationIndex, const TBitmap& input, int threads,
+                                      bool allowWideVectors = true);

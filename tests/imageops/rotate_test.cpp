@@ -49,15 +49,16 @@ TEST(Rotate, IndexOutsideOneToThreeGivesNothing) {
     }
 }
 
-// Every pixel against the mapping, on a picture of several uneven tiles, with one thread and
-// with several.
+// Every pixel against the mapping, on a picture of several uneven bands whose height is not a
+// multiple of the 4-row blocks, with one thread and with several, with and without vectors.
 TEST(Rotate, EveryPixelGoesWhereItShould) {
     const int W = 150, H = 97;
     const TBitmap in = NoiseBitmap(W, H, 11);
-    for (int threads : {1, 3}) {
-        const auto right = RotateBitmap(1, in, threads);
-        const auto half = RotateBitmap(2, in, threads);
-        const auto left = RotateBitmap(3, in, threads);
+    for (auto [threads, wide] : {std::pair{1, true}, std::pair{3, true}, std::pair{2, false}}) {
+        SCOPED_TRACE(testing::Message() << threads << " threads" << (wide ? ", wide vectors" : ", plain"));
+        const auto right = RotateBitmap(1, in, threads, wide);
+        const auto half = RotateBitmap(2, in, threads, wide);
+        const auto left = RotateBitmap(3, in, threads, wide);
         ASSERT_EQ(right->Width(), H);
         ASSERT_EQ(right->Height(), W);
         ASSERT_EQ(left->Width(), H);
