@@ -4,6 +4,8 @@
 #include "graphics/file_format_list.h"
 #include "graphics/picture.h"
 #include "graphics/platform_graphics.h"
+#include "gif/gif_image.h"
+#include "jpeg/jpeg_image.h"
 
 namespace {
 bool registered = false;
@@ -14,14 +16,22 @@ void RegisterPictureFormats() {
     registered = true;
     TFileFormatsList& table = PictureFormatTable();
     table.AddPictureFormat("", "", &TOleGraphic::ClassInfo);
+    table.AddPictureFormat("jpeg", "JPEG Image File", &TJPEGImage::ClassInfo);
+    table.AddPictureFormat("jpg", "JPEG Image File", &TJPEGImage::ClassInfo);
 
     TFileFormatList& list = FileFormatList();
     list.AddFormat("bmp", "Windows bitmaps", "", fkRaster, false, &TBitmap::ClassInfo);
     list.AddFormat("ico", "Windows icons", "", fkRaster, false, &TIcon::ClassInfo);
     list.AddFormat("wmf", "Windows metafiles", "", fkVector, false, &TMetafile::ClassInfo);
     list.AddFormat("emf", "Windows metafiles", "Windows enhanced meta files", fkVector, false, &TMetafile::ClassInfo);
+    list.AddFormat("jfif", "JPG images", "JFIF images", fkRaster, false, &TJPEGImage::ClassInfo);
+    list.AddFormat("jpg", "", "JPG images", fkRaster, false, &TJPEGImage::ClassInfo);
+    list.AddFormat("jpe", "", "JPE images", fkRaster, false, &TJPEGImage::ClassInfo);
+    list.AddFormat("jpeg", "", "JPEG images", fkRaster, false, &TJPEGImage::ClassInfo);
     list.AddFormat("rle", "Windows bitmaps", "Run length encoded Windows bitmaps", fkRaster, false, &TBitmap::ClassInfo);
     list.AddFormat("dib", "", "Device independant Windows bitmaps", fkRaster, false, &TBitmap::ClassInfo);
+    // The GIF class registers after the readers' list, so its row is the newest.
+    table.AddPictureFormat("gif", "CompuServe GIF Image", &TGIFImage::ClassInfo);
 }
 
 void UnregisterPictureFormats() {
