@@ -77,3 +77,20 @@ TEST(Bitmap, MeaningfulAlphaBlendsOntoTheTarget) {
     src.Draw(dst, Rect(0, 0, 1, 1));
     EXPECT_EQ(dst.Pixel(0, 0), RGBColor(127, 127, 127));
 }
+
+TEST(Bitmap, FillRectOnPackedPixelsMatchesPixelByPixel) {
+    for (TPixelFormat format : {TPixelFormat::pf1bit, TPixelFormat::pf4bit}) {
+        for (int left = 0; left < 10; ++left)
+            for (int right = left; right < 21; ++right) {
+                TBitmap filled(21, 2, format), expected(21, 2, format);
+                filled.FillRect(Rect(0, 0, 21, 2), clBlack);
+                expected.FillRect(Rect(0, 0, 21, 2), clBlack);
+                filled.FillRect(Rect(left, 1, right, 2), clWhite);
+                for (int x = left; x < right; ++x) expected.SetPixel(x, 1, clWhite);
+                for (int y = 0; y < 2; ++y)
+                    for (int x = 0; x < 21; ++x)
+                        ASSERT_EQ(filled.RawPixel(x, y), expected.RawPixel(x, y))
+                            << "bits " << filled.BitsPerPixel() << ", fill " << left << ".." << right << ", pixel (" << x << ", " << y << ")";
+            }
+    }
+}
