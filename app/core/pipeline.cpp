@@ -228,17 +228,30 @@ std::optional<ReservedResult> ReservedResult::Create(const std::string& stem, co
         ReservedResult reserved;
         reserved.path_ = name;
         reserved.stream_ = std::make_unique<DescriptorStream>(fd);
+        struct stat st {};
+        if (::fstat(fd, &st) == 0) {
+            reserved.device_ = static_cast<uint64_t>(st.st_dev);
+            reserved.inode_ = static_cast<uint64_t>(st.st_ino);
+        }
         return reserved;
     }
     return std::nullopt;
 }
 
-ReservedResult::ReservedResult(ReservedResult&&) noexcept = default;
+ReservedResult::ReservedResult(ReservedResult&& other) noexcept
+    : path_(std::move(other.path_)),
+      stream_(std::move(other.stream_)),
+      device_(other.device_),
+      inode_(other.inode_),
+      committed_(other.committed_) {}
+
 ReservedResult& ReservedResult::operator=(ReservedResult&& other) noexcept {
     if (this != &other) {
         Discard();
         path_ = std::move(other.path_);
         stream_ = std::move(other.stream_);
+        device_ = other.device_;
+        inode_ = other.inode_;
         committed_ = other.committed_;
     }
     return *this;
@@ -248,24 +261,31 @@ ReservedResult::~ReservedResult() { Discard(); }
 
 void ReservedResult::Discard() noexcept {
     if (!stream_ || committed_) return;
-    auto* stream = static_cast<DescriptorStream*>(stream_.get());
-    // Remove the partial file, but only while the name still refers to the file we created.
-    struct stat mine {}, named {};
-    const bool same = ::fstat(stream->Descriptor(), &mine) == 0 && ::lstat(path_.c_str(), &named) == 0 &&
-                      mine.st_dev == named.st_dev && mine.st_ino == named.st_ino;
-    stream->Close();
-    if (same) ::unlink(path_.c_str());
+    static_cast<DescriptorStream*>(stream_.get())->Close();
     stream_.reset();
+    // Remove the partial file, but only while the name still refers to the file we created.
+    struct stat named {};
+    if (::lstat(path_.c_str(), &named) == 0 && static_cast<uint64_t>(named.st_dev) == device_ &&
+        static_cast<uint64_t>(named.st_ino) == inode_)
+        ::unlink(path_.c_str());
 }
 
 TStream& ReservedResult::Stream() { return *stream_; }
 
 FileIdentity ReservedResult::Commit() {
     auto* stream = static_cast<DescriptorStream*>(stream_.get());
+    FileIdentity id;
+    struct stat st {};
+    if (::fstat(stream->Descriptor(), &st) == 0) {
+        id.Device = static_cast<uint64_t>(st.st_dev);
+        id.Inode = static_cast<uint64_t>(st.st_ino);
+        id.Size = static_cast<int64_t>(st.st_size);
+        id.ModifiedNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+    }
+    // A late write failure (reported only at close on some file systems) still removes the file.
     if (!stream->Close()) throw EWriteError(kStreamWriteError);
     committed_ = true;
-    std::optional<FileIdentity> id = IdentifyFile(path_);
-    return id ? *id : FileIdentity{};
+    return id;
 }
 
 bool SaveResult(TBitmap& bitmap, TStream& stream, const std::string& extension, int quality) {

@@ -131,6 +131,7 @@ private:
     void Discard() noexcept;
     std::string path_;
     std::unique_ptr<TStream> stream_;
+    uint64_t device_ = 0, inode_ = 0;
     bool committed_ = false;
 };
 

@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <cstdio>
+#include <set>
+#include <utility>
 
 #include "app/core/file_util.h"
 
@@ -73,11 +75,15 @@ std::string TrayModel::InfoTip(TTray tray, size_t index, const NumberSeparators&
 }
 
 void TrayModel::Clear() {
+    // A result that was dropped back into the In tray has become a source: keep it.
+    std::set<std::pair<uint64_t, uint64_t>> sources;
+    for (const TrayEntry& e : in_)
+        if (const std::optional<FileIdentity> id = IdentifyFile(e.Path)) sources.insert({id->Device, id->Inode});
     for (const TrayEntry& e : out_) {
         if (!e.Written) continue;
         // Only while the file is still the one we wrote: a file that replaced it is not ours.
         const std::optional<FileIdentity> now = IdentifyFile(e.Path);
-        if (now && *now == *e.Written) std::remove(e.Path.c_str());
+        if (now && *now == *e.Written && !sources.count({now->Device, now->Inode})) std::remove(e.Path.c_str());
     }
     out_.clear();
     in_.clear();

@@ -51,7 +51,8 @@ public:
     std::string InfoTip(TTray tray, size_t index, const NumberSeparators& sep = {}) const;
 
     // Empties both trays. Deletes each Out entry's file, first to last, but only while it is
-    // still the file that was written (a failed deletion is ignored); never touches a source.
+    // still the file that was written (a failed deletion is ignored); never touches a source,
+    // also not a result that is listed in the In tray as well.
     void Clear();
 
 private:

@@ -404,6 +404,19 @@ TEST_F(PipelineTest, ClearingDeletesOnlyTheResultsAsWritten) {
     EXPECT_EQ(host.trays.Count(TTray::Out), 0u);
 }
 
+TEST_F(PipelineTest, AResultDroppedBackIntoTheInTrayIsASourceAndSurvivesClearing) {
+    const std::string a = src.file("a.bmp");
+    WriteBmp(a, 8, 8);
+    RecordingHost host(WorkDir());
+    host.settings.OutputType = 1;
+    ASSERT_EQ(ProcessFiles(host, {a}), BatchOutcome::Completed);
+    ASSERT_EQ(ProcessFiles(host, {WorkDir() + "a.bmp"}), BatchOutcome::Completed);
+    ASSERT_TRUE(InWork("a-1.bmp"));
+    host.trays.Clear();
+    EXPECT_TRUE(InWork("a.bmp")) << "a file the In tray lists was deleted";
+    EXPECT_FALSE(InWork("a-1.bmp"));
+}
+
 TEST_F(PipelineTest, EmptyBatchShowsAndClosesTheProgressOnly) {
     RecordingHost host(WorkDir());
     EXPECT_EQ(ProcessFiles(host, {}), BatchOutcome::Completed);
