@@ -381,7 +381,8 @@ void TColorManager::ConvertIndexed(const TRowJob& job) {
     const uint8_t* source = job.planes[0].data();
     uint8_t* target = job.target.data();
     if (s == t && job.mask == 0xFF) {
-        std::memcpy(target, source, PackedBytes(job.count, s));
+        // An empty row may come with null data, which memcpy must not see.
+        if (const size_t n = PackedBytes(job.count, s)) std::memcpy(target, source, n);
         return;
     }
     const uint32_t sourceMax = MaxValue(s);
@@ -399,7 +400,7 @@ void TColorManager::ConvertIndexed16To16(const TRowJob& job) {
     const uint8_t* source = job.planes[0].data();
     uint8_t* target = job.target.data();
     if (job.mask == 0xFF && !swap) {
-        std::memcpy(target, source, job.count * 2);
+        if (job.count) std::memcpy(target, source, job.count * 2);
         return;
     }
     size_t n = 0;

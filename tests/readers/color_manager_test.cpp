@@ -464,6 +464,13 @@ TEST(ColorManagerSafety, ShortBuffersAreRefusedBeforeAnyWrite) {
     EXPECT_NO_THROW(cm.ConvertScanline({Bytes{1, 2, 3}}, target, 2, 0x80));
     EXPECT_THROW(cm.ConvertScanline(TColorManager::TSourceRows{}, target, 2), ERangeError) << "no source row";
     EXPECT_THROW(cm.ConvertScanline({Bytes{1}}, target, SIZE_MAX / 2), ERangeError) << "absurd count";
+
+    // Empty rows (null data) are fine for every block-copy path (found by fuzzing).
+    for (int bits : {8, 16}) {
+        TColorManager copy;
+        Apply(copy, Conv{ColorScheme::Indexed, ColorScheme::Indexed, bits, bits});
+        EXPECT_NO_THROW(copy.ConvertScanline({std::span<const uint8_t>{}}, std::span<uint8_t>{}, 0)) << bits;
+    }
 }
 
 // Random settings, counts and masks with buffers of exactly the announced sizes plus guard
