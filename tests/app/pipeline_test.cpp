@@ -186,21 +186,6 @@ TEST_F(PipelineTest, SizeAskedForDescribesThePictureAfterAQuarterTurn) {
     EXPECT_EQ(host.trays.Entries(TTray::Out)[0].Data, TpicData(200, 300, 24));
 }
 
-TEST_F(PipelineTest, HalfTurnAtFullSizeIsTheSourceUpsideDown) {
-    const std::string a = src.file("t.bmp");
-    WriteBmp(a, 5, 3, 9);
-    RecordingHost host(WorkDir());
-    host.settings.OutputType = 1;
-    host.scale = Mode(ScaleMode::FullSize);
-    host.scale.RotationIndex = 2;
-    ASSERT_EQ(ProcessFiles(host, {a}), BatchOutcome::Completed);
-    const TBitmap source = NoiseBitmap(5, 3, 9);
-    const TBitmap result = Load(WorkDir() + "t.bmp");
-    for (int y = 0; y < 3; ++y)
-        for (int x = 0; x < 5; ++x)
-            ASSERT_EQ(result.Pixel(x, y), source.Pixel(4 - x, 2 - y)) << "at " << x << "," << y;
-}
-
 TEST_F(PipelineTest, RepeatedSourcesGetNumberedNamesAndNothingIsOverwritten) {
     const std::string photo = src.file("photo.jpg");
     {

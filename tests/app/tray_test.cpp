@@ -109,9 +109,3 @@ TEST(ProgressText, LongPathsKeepTheirStartAndEnd) {
     EXPECT_EQ(ShortenPath(accented), want);
     EXPECT_EQ(ShortenPath(accented.substr(0, 90)), accented.substr(0, 90)) << "45 characters are shown whole";
 }
-
-TEST(ProgressText, SixStepsPerFile) {
-    EXPECT_EQ(ProgressStepCount(1), 6);
-    EXPECT_EQ(ProgressStepCount(5), 30);
-    EXPECT_EQ(ProgressStepCount(0), 0);
-}

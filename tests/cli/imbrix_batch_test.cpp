@@ -134,7 +134,7 @@ TEST_F(BatchTest, UsageErrorsExitTwoAndHelpListsTheOptions) {
 
 TEST_F(BatchTest, RacingBatchesNeverOverwriteEachOther) {
     const int kFiles = 12;
-    const std::string photo = Bmp("photo.bmp", 48, 36, 7);
+    const std::string photo = Bmp("photo.bmp", 400, 300, 7);
     std::string files;
     // The same source twelve times in each of two processes started together.
     for (int i = 0; i < kFiles; ++i) files += " " + Quote(photo);
@@ -150,7 +150,7 @@ TEST_F(BatchTest, RacingBatchesNeverOverwriteEachOther) {
     EXPECT_EQ(lines, size_t(2 * kFiles));
     EXPECT_EQ(printed.size(), size_t(2 * kFiles)) << "two processes reported the same result name";
     size_t onDisk = 0;
-    const TBitmap want = NoiseBitmap(48, 36, 7);
+    const TBitmap want = NoiseBitmap(400, 300, 7);
     for (const auto& entry : fs::directory_iterator(work.path())) {
         ++onDisk;
         EXPECT_EQ(testsupport::FirstPixelDifference(Load(entry.path().string()), want), -1) << entry.path();
