@@ -252,13 +252,6 @@ TEST(ColorManagerLab, BlackWhiteAndStorageOptions) {
     EXPECT_EQ(mid[0], mid[2]) << "neutral stays neutral";
     EXPECT_GT(mid[1], 40);
     EXPECT_LT(mid[1], 80) << "L* 50 is a dark-middle gray in this linear conversion";
-    s.sourceBits = 8;
-    // A strongly positive a* (red-magenta): red channel clamps high, green drops.
-    s.sourceOptions = 0;
-    s.target = ColorScheme::RGB;
-    const Bytes red = Convert(s, {50, 80, 0}, 1, 3);
-    EXPECT_GT(red[0], 190) << int(red[0]);
-    EXPECT_LT(red[1], 40) << int(red[1]);
 }
 
 TEST(ColorManagerYCbCr, GrayRedAndPhotoYCCTables) {
@@ -368,7 +361,6 @@ TEST(ColorManagerFormats, BitmapFormatFor) {
         cm.SetTargetBitsPerSample(c.bits);
         cm.SetTargetSamplesPerPixel(c.samples);
         EXPECT_EQ(cm.BitmapFormatFor(TConversionSide::Target), c.want) << c.bits << " x " << c.samples;
-        EXPECT_EQ(cm.BitmapFormatFor(TConversionSide::Source), TPixelFormat::pf24bit) << "source untouched";
     }
 }
 
