@@ -197,7 +197,10 @@ void HorizontalPass(PassImage source, int width, int rows, const TapTable& taps,
     // Columns in use while outputs i and i + 1 are formed: from the lowest one they read up to
     // the end of the run converted for them.
     int64_t span = 0;
-    for (size_t i = 0; i < N; ++i) span = std::max<int64_t>(span, need[std::min(i + 1, N - 1)] - lowest[i] + 1);
+    for (size_t i = 0; i < N; ++i) {
+        const size_t next = std::min(i + 1, N - 1);
+        span = std::max<int64_t>(span, need[next] - std::min(lowest[i], lowest[next]) + 1);
+    }
     uint32_t slots = 1;
     while (slots < span + kConvertRun && slots < uint32_t(width)) slots *= 2;
     const bool ring = slots < uint32_t(width);

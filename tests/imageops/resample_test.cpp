@@ -328,3 +328,13 @@ TEST(ResampleBitmap, LargePictureSameWithAnyThreadCount) {
     EXPECT_TRUE(SamePixels(Resampled(src, 299, 211, f, {5, false}), one));
     EXPECT_TRUE(SamePixels(one, reference::Resample(src, 299, 211, f.kernel, f.support)));
 }
+
+// A very wide row shrunk to a few columns reads more columns per output than the fast loop's
+// buffer holds; it takes the direct loop and still matches.
+TEST(ResampleBitmap, VeryWideRowShrunkToFewColumns) {
+    const TBitmap src = NoiseBitmap(140001, 2, 21);
+    for (const char* name : {"Box (Fastest)", "Triangle"}) {
+        const FilterEntry& f = Filter(name);
+        EXPECT_TRUE(SamePixels(Resampled(src, 3, 2, f), reference::Resample(src, 3, 2, f.kernel, f.support))) << name;
+    }
+}
