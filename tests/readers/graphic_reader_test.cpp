@@ -6,6 +6,7 @@
 #include "graphics/errors.h"
 #include "graphics/picture.h"
 #include "graphics/stream.h"
+#include "readers/codecs/tiff_jpeg_decoder.h"
 #include "readers/graphic_reader.h"
 #include "tests/support/test_support.h"
 
@@ -326,4 +327,19 @@ TEST(ReaderHelpers, UpsamplePlaneThreeByTwoWithWideRows) {
     Bytes tooSmall(3 * stride + 5);
     EXPECT_THROW(UpsamplePlane(3, 2, stride, tooSmall), ERangeError);
     EXPECT_THROW(UpsamplePlane(3, 2, 5, plane), ERangeError) << "rows too narrow for the result";
+}
+
+TEST(GraphicReader, PropertiesFeedTheTiffJpegDecoder) {
+    TImageProperties p;
+    p.Width = 16;
+    p.Height = 8;
+    p.ColorScheme = ColorScheme::YCbCr;
+    p.RowsPerStrip = {4};
+    p.YCbCrSubsampling = {2, 1};
+    const TTIFFJPEGLayout layout = TTIFFJPEGDecoder::LayoutOf(p);
+    EXPECT_TRUE(layout.YCbCr);
+    EXPECT_EQ(layout.RowsPerStrip, 4u);
+    EXPECT_EQ(layout.YCbCrSubsampling.size(), 2u);
+    p.ColorScheme = ColorScheme::RGB;
+    EXPECT_FALSE(TTIFFJPEGDecoder::LayoutOf(p).YCbCr);
 }
