@@ -213,6 +213,9 @@ void TfrmMain::BuildProcessColumn() {
 
     gbScale = new QGroupBox(QStringLiteral("Scale"), p);
     gbScale->setGeometry(8, 48, 129, 161);
+    // The title sits on the frame line, as the design places the radio buttons.
+    gbScale->setStyleSheet(QStringLiteral("QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 6px; }"
+                                          "QGroupBox::title { subcontrol-origin: margin; left: 7px; padding: 0 2px; }"));
     rbFullSize = new QRadioButton(QStringLiteral("&Full Size"), gbScale);
     rbFullSize->setGeometry(8, 16, 113, 17);
     rbHalfSize = new QRadioButton(QStringLiteral("&Half Size"), gbScale);

@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -45,7 +46,9 @@ void TfrmProcess::SetFileName(const QString& text) {
 void TfrmProcess::StepProgress() {
     pbProgress->setValue(std::min(pbProgress->value() + step_, pbProgress->maximum()));
     QCoreApplication::processEvents(QEventLoop::AllEvents);
-    if (isVisible()) raise();
+    // An offscreen session has no stacking order to change (and warns on every try).
+    static const bool canRaise = QGuiApplication::platformName() != QStringLiteral("offscreen");
+    if (isVisible() && canRaise) raise();
 }
 
 void TfrmProcess::butCancelClick() { cancelled_ = true; }

@@ -1,0 +1,378 @@
+// The settings dialog and its exchange with the main window, the viewers, the help window,
+// the progress dialog and the wording of the top-level error box.
+#include <QCheckBox>
+#include <QDesktopServices>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSettings>
+#include <QTest>
+#include <QTextEdit>
+
+#include "app/window/progress_dialog.h"
+#include "graphics/errors.h"
+#include "dialogs/folder_browse.h"
+#include "dialogs/help_window.h"
+#include "dialogs/settings_dialog.h"
+#include "dialogs/viewer.h"
+#include "tests/gui/gui_test_support.h"
+
+using namespace guitest;
+
+class TestDialogs : public QObject {
+    Q_OBJECT
+private slots:
+    void errorBoxText();
+    void settingsDialogFields();
+    void settingsExchangeOkStoresAndSaves();
+    void settingsExchangeCancelChangesNothing();
+    void settingsExchangeBadQuality();
+    void browseKeepsOrTakesTheFolder();
+    void viewersOpenFitAndCloseWithTheTrays();
+    void viewerOfAnUnreadableFile();
+    void shellOpenWhenTheViewerIsOff();
+    void helpIsOneWindow();
+    void progressDialog();
+};
+
+void TestDialogs::errorBoxText() {
+    QCOMPARE(TopLevelErrorText(QStringLiteral("Range check error")), QStringLiteral("Range check error."));
+    QCOMPARE(TopLevelErrorText(QStringLiteral("Unknown picture file extension (.xyz)")),
+             QStringLiteral("Unknown picture file extension (.xyz)"));
+    QCOMPARE(TopLevelErrorText(QStringLiteral("Done.")), QStringLiteral("Done."));
+    QCOMPARE(TopLevelErrorText(QStringLiteral("size 5")), QStringLiteral("size 5."));  // '5' sorts after '.'
+    QCOMPARE(TopLevelErrorText(QStringLiteral("a-")), QStringLiteral("a-"));            // '-' sorts before
+    QCOMPARE(TopLevelErrorText(QString()), QString());
+
+    BoxRecorder boxes;
+    QVERIFY(!GuardCommand(nullptr, [] { throw ERangeError(); }));
+    QVERIFY(GuardCommand(nullptr, [] {}));
+    QCOMPARE(int(boxes.boxes.size()), 1);
+    QCOMPARE(boxes.boxes[0].title, QString::fromUtf8(kApplicationTitle));
+    QCOMPARE(boxes.boxes[0].text, QStringLiteral("Range check error."));
+    QCOMPARE(boxes.boxes[0].kind, TMessageKind::Error);
+    QVERIFY(QString::fromUtf8(kApplicationTitle).startsWith(QStringLiteral("Imbrix 1.2beta (")));
+}
+
+void TestDialogs::settingsDialogFields() {
+    TfrmSettings d(nullptr);
+    QCOMPARE(d.windowTitle(), QStringLiteral("Advanced Settings"));
+    QCOMPARE(d.cboOutputType->count(), 4);
+    QCOMPARE(d.cboOutputType->itemText(2), QStringLiteral(".jpg (JPEG)"));
+    QCOMPARE(d.cboResampler->count(), 7);
+    QCOMPARE(d.cboResampler->itemText(5), QStringLiteral("Lanczos3 (Best)"));
+
+    // Writing the output type is not a change in the list: quality stays enabled.
+    d.SetOutputType(1);
+    QVERIFY(d.txtJPEGQuality->isEnabled());
+    QVERIFY(d.lblJPEGQuality->isEnabled());
+    d.cboOutputType->setCurrentIndex(3);  // a change made in the list
+    QVERIFY(!d.txtJPEGQuality->isEnabled());
+    QVERIFY(!d.lblJPEGQuality->isEnabled());
+    d.cboOutputType->setCurrentIndex(0);  // "Same as original" may write JPEG files
+    QVERIFY(d.txtJPEGQuality->isEnabled());
+    d.cboOutputType->setCurrentIndex(1);
+    QVERIFY(!d.txtJPEGQuality->isEnabled());
+    d.cboOutputType->setCurrentIndex(2);
+    QVERIFY(d.lblJPEGQuality->isEnabled());
+
+    // The working directory ends in "/" both ways; empty falls back to the default.
+    d.SetWorkDir("/data/pictures");
+    QCOMPARE(d.txtWorkDir->text(), QStringLiteral("/data/pictures/"));
+    d.txtWorkDir->setText(QStringLiteral("/srv/out"));
+    QCOMPARE(d.WorkDir(), std::string("/srv/out/"));
+    d.txtWorkDir->setText(QStringLiteral("/srv/out/"));
+    QCOMPARE(d.WorkDir(), std::string("/srv/out/"));
+    d.txtWorkDir->clear();
+    QCOMPARE(d.WorkDir(), DefaultSettings().WorkDir);
+
+    d.txtJPEGQuality->setText(QStringLiteral(" 150 "));
+    QCOMPARE(d.JPEGQuality(), 150);  // out of range is kept; writing a JPEG refuses it later
+    d.txtJPEGQuality->setText(QStringLiteral("8x"));
+    try {
+        d.JPEGQuality();
+        QFAIL("a non-integer quality was accepted");
+    } catch (const EImbrixError& e) {
+        QCOMPARE(QString::fromUtf8(e.what()), QStringLiteral("'8x' is not a valid integer value"));
+    }
+}
+
+namespace {
+TSettingsRecord Loaded(const WindowFixture& f) {
+    SettingsLocation location;
+    location.IniFile = f.IniFile().toStdString();
+    return LoadSettings(location).Record;
+}
+}  // namespace
+
+void TestDialogs::settingsExchangeOkStoresAndSaves() {
+    BoxRecorder boxes;
+    WindowFixture f;
+    TfrmMain& w = *f.window;
+    w.Record().Prefix = "pre_";
+    w.Record().Suffix = "_suf";
+    QList<QVariant> shown;
+    w.RunSettingsDialog = [&](TfrmSettings& d) {
+        // The dialog opens on the record.
+        shown << d.Resampler() << d.OutputType() << d.txtJPEGQuality->text() << d.txtWorkDir->text()
+              << d.UseIntViewer() << d.PreserveAspectRatio() << d.txtPrefix->text() << d.txtSuffix->text();
+        d.cboResampler->setCurrentIndex(6);
+        d.cboOutputType->setCurrentIndex(3);
+        d.txtJPEGQuality->setText(QStringLiteral("70"));
+        d.txtWorkDir->setText(f.dir.path());
+        d.cbUseIntViewer->setChecked(false);
+        d.cbAspectRatio->setChecked(false);
+        d.txtSuffix->setText(QStringLiteral("_web"));
+        return int(QDialog::Accepted);
+    };
+    QTest::mouseClick(w.butAdvanced, Qt::LeftButton);
+    QCOMPARE(shown, (QList<QVariant>{0, 1, QStringLiteral("85"), f.results, true, true, QStringLiteral("pre_"),
+                                     QStringLiteral("_suf")}));
+    const TSettingsRecord& r = w.Record();
+    QCOMPARE(r.Resampler, 6);
+    QCOMPARE(r.OutputType, 3);
+    QCOMPARE(r.JPEGQuality, 70);
+    QCOMPARE(QString::fromStdString(r.WorkDir), f.dir.path() + u'/');
+    QVERIFY(!r.UseIntViewer);
+    QVERIFY(!r.PreserveAspectRatio);
+    QCOMPARE(r.Prefix, std::string("pre_"));  // kept through the dialog
+    QCOMPARE(r.Suffix, std::string("_web"));
+    // Saved at once, not only at close.
+    const TSettingsRecord saved = Loaded(f);
+    QCOMPARE(saved.Resampler, 6);
+    QCOMPARE(saved.JPEGQuality, 70);
+    QCOMPARE(saved.Prefix, std::string("pre_"));
+    QCOMPARE(saved.Suffix, std::string("_web"));
+    QVERIFY(boxes.boxes.empty());
+}
+
+void TestDialogs::settingsExchangeCancelChangesNothing() {
+    BoxRecorder boxes;
+    WindowFixture f;
+    TfrmMain& w = *f.window;
+    const TSettingsRecord before = w.Record();
+    w.RunSettingsDialog = [&](TfrmSettings& d) {
+        d.cboResampler->setCurrentIndex(1);
+        d.txtJPEGQuality->setText(QStringLiteral("12"));
+        d.txtPrefix->setText(QStringLiteral("x"));
+        return int(QDialog::Rejected);
+    };
+    w.butAdvancedClick();
+    QCOMPARE(w.Record().Resampler, before.Resampler);
+    QCOMPARE(w.Record().JPEGQuality, before.JPEGQuality);
+    QCOMPARE(w.Record().Prefix, before.Prefix);
+    QVERIFY(!QFile::exists(f.IniFile()));  // nothing saved
+    QVERIFY(boxes.boxes.empty());
+}
+
+void TestDialogs::settingsExchangeBadQuality() {
+    BoxRecorder boxes;
+    WindowFixture f;
+    TfrmMain& w = *f.window;
+    const TSettingsRecord before = w.Record();
+    w.RunSettingsDialog = [&](TfrmSettings& d) {
+        d.cboResampler->setCurrentIndex(2);
+        d.cboOutputType->setCurrentIndex(0);
+        d.txtJPEGQuality->setText(QStringLiteral("high"));
+        d.txtWorkDir->setText(QStringLiteral("/elsewhere"));
+        return int(QDialog::Accepted);
+    };
+    w.butAdvancedClick();
+    QCOMPARE(int(boxes.boxes.size()), 1);
+    QCOMPARE(boxes.boxes[0].title, QString::fromUtf8(kApplicationTitle));
+    QCOMPARE(boxes.boxes[0].text, QStringLiteral("'high' is not a valid integer value."));
+    // The two fields read before the quality are taken; the rest are not, nothing is saved.
+    QCOMPARE(w.Record().Resampler, 2);
+    QCOMPARE(w.Record().OutputType, 0);
+    QCOMPARE(w.Record().JPEGQuality, before.JPEGQuality);
+    QCOMPARE(w.Record().WorkDir, before.WorkDir);
+    QVERIFY(!QFile::exists(f.IniFile()));
+}
+
+void TestDialogs::browseKeepsOrTakesTheFolder() {
+    QString startedAt, title;
+    QString answer;
+    TFolderBrowse::Chooser previous = TFolderBrowse::SetChooser([&](QWidget*, const QString& t, const QString& start) {
+        title = t;
+        startedAt = start;
+        return answer;
+    });
+    QTemporaryDir chosen;
+    TfrmSettings d(nullptr);
+    d.txtWorkDir->setText(QStringLiteral("/var/tmp/"));
+    answer.clear();  // cancelled
+    QTest::mouseClick(d.butBrowse, Qt::LeftButton);
+    QCOMPARE(startedAt, QStringLiteral("/var/tmp/"));
+    QCOMPARE(title, QStringLiteral("Select a working directory"));
+    QCOMPARE(d.txtWorkDir->text(), QStringLiteral("/var/tmp/"));
+    answer = chosen.path();
+    QTest::mouseClick(d.butBrowse, Qt::LeftButton);
+    QCOMPARE(d.txtWorkDir->text(), chosen.path() + u'/');
+    // Something that is not a folder of the file system is not taken.
+    answer = chosen.filePath(QStringLiteral("missing"));
+    QTest::mouseClick(d.butBrowse, Qt::LeftButton);
+    QCOMPARE(d.txtWorkDir->text(), chosen.path() + u'/');
+    // An empty field opens the chooser with nothing preselected.
+    d.txtWorkDir->clear();
+    answer.clear();
+    QTest::mouseClick(d.butBrowse, Qt::LeftButton);
+    QCOMPARE(startedAt, QString());
+    TFolderBrowse::SetChooser(previous);
+}
+
+void TestDialogs::viewersOpenFitAndCloseWithTheTrays() {
+    BoxRecorder boxes;
+    WindowFixture f;
+    TfrmMain& w = *f.window;
+    w.show();
+    w.rbFullSize->setChecked(true);
+    const QString small = f.sources + QStringLiteral("small.bmp");
+    WriteBmp(small, 100, 80);
+    const QString big = f.sources + QStringLiteral("big.bmp");
+    WriteBmp(big, 2000, 1500);
+    w.RunBatch({small, big, small});
+    QCOMPARE(w.lvOut->count(), 3);
+
+    // Double-click with every Out item selected: one viewer each.
+    w.butSelectAllClick();
+    QCOMPARE(w.lvOut->selectedItems().size(), 3);
+    w.lvOutDblClick();
+    QCOMPARE(int(ViewerList().size()), 3);
+    TfrmViewer* first = ViewerList()[0];
+    QCOMPARE(first->windowTitle(), QStringLiteral("small.bmp"));
+    QCOMPARE(first->size(), QSize(100, 80));  // just holds the picture
+    TfrmViewer* second = ViewerList()[1];
+    QCOMPARE(second->PictureSize(), QSize(2000, 1500));
+    QCOMPARE(second->size(), QSize(TfrmViewer::kDesignClientWidth, TfrmViewer::kDesignClientHeight));
+    QVERIFY(second->horizontalScrollBar()->maximum() > 0);
+    QVERIFY(second->verticalScrollBar()->maximum() > 0);
+    QCOMPARE(ViewerList()[2]->windowTitle(), QStringLiteral("small-1.bmp"));
+
+    // One closed by hand; Clear Trays closes the rest before the files go.
+    QPointer<TfrmViewer> gone = second;
+    second->close();
+    QCOMPARE(int(ViewerList().size()), 2);
+    QTest::mouseClick(w.butClearTrays, Qt::LeftButton);
+    QCOMPARE(int(ViewerList().size()), 0);
+    QVERIFY(WaitFor([&] { return gone.isNull(); }));
+    QVERIFY(boxes.boxes.empty());
+}
+
+void TestDialogs::viewerOfAnUnreadableFile() {
+    BoxRecorder boxes;
+    WindowFixture f;
+    TfrmMain& w = *f.window;
+    w.show();
+    const QStringList sources = f.MakeSources(2);
+    w.RunBatch(sources);
+    QFile::remove(f.results + QStringLiteral("pic0.bmp"));
+    w.butSelectAllClick();
+    w.lvOutDblClick();
+    // The failing first item shows the reader's error; no window, and the second is not
+    // opened either.
+    QCOMPARE(int(ViewerList().size()), 0);
+    QCOMPARE(int(boxes.boxes.size()), 1);
+    QCOMPARE(boxes.boxes[0].title, QString::fromUtf8(kApplicationTitle));
+    QVERIFY2(boxes.boxes[0].text.contains(QStringLiteral("pic0.bmp")), qPrintable(boxes.Texts()));
+    // The In tray's sources still open.
+    w.lvIn->item(1)->setSelected(true);
+    w.lvInDblClick();
+    QCOMPARE(int(ViewerList().size()), 1);
+    QCOMPARE(ViewerList()[0]->windowTitle(), QStringLiteral("pic1.bmp"));
+    CloseAllViewers();
+}
+
+class UrlCatcher : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl& url) { urls << url; }
+};
+
+void TestDialogs::shellOpenWhenTheViewerIsOff() {
+    BoxRecorder boxes;
+    WindowFixture f;
+    TfrmMain& w = *f.window;
+    w.show();
+    w.Record().UseIntViewer = false;
+    const QStringList sources = f.MakeSources(3);
+    w.RunBatch(sources);
+    UrlCatcher catcher;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
+    w.lvIn->item(0)->setSelected(true);
+    w.lvIn->item(2)->setSelected(true);
+    w.lvInDblClick();
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    QCOMPARE(catcher.urls, (QList<QUrl>{QUrl::fromLocalFile(sources[0]), QUrl::fromLocalFile(sources[2])}));
+    QCOMPARE(int(ViewerList().size()), 0);
+}
+
+void TestDialogs::helpIsOneWindow() {
+    WindowFixture f;
+    TfrmMain& w = *f.window;
+    w.show();
+    QVERIFY(w.HelpWindow() == nullptr);
+    QTest::mouseClick(w.butHelp, Qt::LeftButton);
+    TfrmHelp* help = w.HelpWindow();
+    QVERIFY(help != nullptr);
+    QVERIFY(help->isVisible());
+    QCOMPARE(help->windowTitle(), QStringLiteral("Imbrix Help"));
+    QVERIFY(help->RichEdit1->isReadOnly());
+    QVERIFY(help->RichEdit1->toPlainText().contains(QStringLiteral("\"In\"")));
+    help->resize(500, 400);
+    QTest::mouseClick(help->butClose, Qt::LeftButton);
+    QVERIFY(!help->isVisible());
+    QTest::mouseClick(w.butHelp, Qt::LeftButton);
+    QCOMPARE(w.HelpWindow(), help);
+    QVERIFY(help->isVisible());
+    QCOMPARE(help->size(), QSize(500, 400));
+    QCOMPARE(w.findChildren<TfrmHelp*>().size(), 1);
+    // The settings dialog's Help shows the same window.
+    help->close();
+    w.RunSettingsDialog = [](TfrmSettings& d) {
+        QTest::mouseClick(d.HelpBtn, Qt::LeftButton);
+        return int(QDialog::Rejected);
+    };
+    w.butAdvancedClick();
+    QVERIFY(help->isVisible());
+    QCOMPARE(w.findChildren<TfrmHelp*>().size(), 1);
+}
+
+void TestDialogs::progressDialog() {
+    QCOMPARE(TfrmProcess::ShortenPath(QString(45, u'a')), QString(45, u'a'));
+    const QString path46 = QStringLiteral("/home/someone/pictures/holiday/2019/IMG_0001.JPG");
+    QCOMPARE(path46.size(), 48);
+    const QString shortened = TfrmProcess::ShortenPath(path46);
+    QCOMPARE(shortened, path46.left(23) + QStringLiteral("...") + path46.right(20));
+    QCOMPARE(shortened.size(), 46);
+
+    QWidget owner;
+    TfrmProcess p(&owner);
+    QCOMPARE(p.windowTitle(), QStringLiteral("Processing Files"));
+    p.SetMin(0);
+    p.SetMax(6);
+    p.SetStep(1);
+    p.show();
+    for (int i = 0; i < 6; ++i) p.StepProgress();
+    QCOMPARE(p.pbProgress->value(), 6);
+    // Esc only raises the flag; the dialog stays up.
+    QVERIFY(!p.Cancelled());
+    p.butCancel->setFocus();
+    QTest::keyClick(&p, Qt::Key_Escape);
+    QVERIFY(p.Cancelled());
+    QVERIFY(p.isVisible());
+    // The title-bar close only hides it.
+    TfrmProcess q(&owner);
+    q.show();
+    q.close();
+    QVERIFY(!q.isVisible());
+    QVERIFY(!q.Cancelled());
+}
+
+IMBRIX_GUI_TEST(TestDialogs);
+#include "dialogs_test.moc"

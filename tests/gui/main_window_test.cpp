@@ -1,0 +1,382 @@
+// The main window: layout arithmetic, the scale controls, batches started by drops and
+// buttons, the trays' texts, clearing, reprocessing, cancelling and closing.
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSettings>
+#include <QTest>
+#include <QTimer>
+#include <QToolTip>
+
+#include "app/window/progress_dialog.h"
+#include "dialogs/viewer.h"
+#include "tests/gui/gui_test_support.h"
+
+using namespace guitest;
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+private slots:
+    void columnsShareTheWidth();
+    void percentSignSwitchesTheUnit();
+    void specialControlsFollowTheScaleChoice();
+    void dropIsProcessedAfterItReturns();
+    void dropDuringABatchIsQueued();
+    void summaryAndTipTexts();
+    void clearTraysDeletesOnlyListedResults();
+    void reprocessUsesTheNewSettings();
+    void invalidSpecialFieldsStopTheBatch();
+    void unreadableFileStopsTheBatch();
+    void cancelFinishesTheCurrentFile();
+    void closeSavesThenDestroyDeletesResults();
+};
+
+void TestMainWindow::columnsShareTheWidth() {
+    // The outer widths 401 and 630 of a window with a 4-pixel frame are these client widths.
+    ColumnGeometry narrow = ComputeColumns(401 - 8, 0, 145);
+    QCOMPARE(narrow.InWidth, 124);
+    QCOMPARE(narrow.OutWidth, 124);
+    ColumnGeometry design = ComputeColumns(630 - 8, 0, 145);
+    QCOMPARE(design.InWidth, 238);
+    QCOMPARE(design.OutWidth, 239);  // the odd pixel goes to the Out tray
+    QCOMPARE(design.OutLeft, 145);
+
+    WindowFixture f;
+    TfrmMain& w = *f.window;
+    w.show();
+    QCOMPARE(w.minimumWidth(), 393);
+    QCOMPARE(w.minimumHeight(), TfrmMain::kDesignClientHeight);
+    w.resize(100, 100);  // held at the minimum
+    QCOMPARE(w.width(), 393);
+    QCOMPARE(w.pnlIn->width(), 124);
+    QCOMPARE(w.pnlOut->width(), 124);
+    QCOMPARE(w.pnlOut->x(), 124 + 145);
+    QCOMPARE(w.butAddFile->x(), (124 - 89) / 2);
+
+    w.resize(622, 368);
+    QCOMPARE(w.pnlIn->width(), 238);
+    QCOMPARE(w.pnlProcess->x(), 238);
+    QCOMPARE(w.pnlOut->x(), 238 + 145);
+    QCOMPARE(w.pnlOut->width(), 239);
+    QCOMPARE(w.pnlOut->x() + w.pnlOut->width(), w.width());
+    QCOMPARE(w.butAddFile->x(), (238 - 89) / 2);
+    QCOMPARE(w.butSelectAll->x(), (239 - 89) / 2);
+    // Heights follow the window; the trays' parts stack without overlap.
+    w.resize(900, 700);
+    QCOMPARE(w.pnlIn->height(), 700);
+    QCOMPARE(w.lvIn->geometry().bottom() + 1, w.pnlInDetail->y());
+    QCOMPARE(w.pnlInDetail->geometry().bottom() + 1, w.pnlInButton->y());
+    QCOMPARE(w.pnlInButton->geometry().bottom() + 1, 700);
+    QCOMPARE(w.pnlIn->width(), w.pnlOut->width() - (900 - 145) % 2);
+}
+
+void TestMainWindow::percentSignSwitchesTheUnit() {
+    WindowFixture f;
+    TfrmMain& w = *f.window;
+    w.show();
+    w.rbSpecial->setChecked(true);
+    QTest::keyClicks(w.txtWidth, QStringLiteral("50%"));
+    QCOMPARE(w.txtWidth->text(), QStringLiteral("50"));
+    QCOMPARE(w.cboWidthUnits->currentText(), QStringLiteral("%"));
+    // Typing on never switches back to pixels.
+    QTest::keyClicks(w.txtWidth, QStringLiteral("0"));
+    QCOMPARE(w.txtWidth->text(), QStringLiteral("500"));
+    QCOMPARE(w.cboWidthUnits->currentText(), QStringLiteral("%"));
+
+    // A percent sign typed between the digits is left alone.
+    QTest::keyClicks(w.txtHeight, QStringLiteral("50"));
+    w.txtHeight->setCursorPosition(1);
+    QTest::keyClicks(w.txtHeight, QStringLiteral("%"));
+    QCOMPARE(w.txtHeight->text(), QStringLiteral("5%0"));
+    QCOMPARE(w.cboHeightUnits->currentText(), QStringLiteral("px"));
+    QCOMPARE(w.cboWidthUnits->currentText(), QStringLiteral("%"));
+}
+
+void TestMainWindow::specialControlsFollowTheScaleChoice() {
+    auto specialStates = [](TfrmMain& w) {
+        QList<bool> states;
+        for (QWidget* c : std::initializer_list<QWidget*>{w.lblWidth, w.lblHeight, w.txtWidth, w.txtHeight,
+                                                          w.cboWidthUnits, w.cboHeightUnits})
+            states << c->isEnabled();
+        return states;
+    };
+    const QList<bool> allOn(6, true), allOff(6, false);
+    {
+        WindowFixture f;
+        TfrmMain& w = *f.window;
+        w.show();
+        QVERIFY(w.rbHalfSize->isChecked());
+        QCOMPARE(specialStates(w), allOff);
+        QTest::mouseClick(w.rbSpecial, Qt::LeftButton);
+        QCOMPARE(specialStates(w), allOn);
+        QTest::mouseClick(w.rbQuarterSize, Qt::LeftButton);
+        QCOMPARE(specialStates(w), allOff);
+        QTest::mouseClick(w.rbSpecial, Qt::LeftButton);
+        QTest::mouseClick(w.rbFullSize, Qt::LeftButton);
+        QCOMPARE(specialStates(w), allOff);
+        // The choice is saved at close...
+        QTest::mouseClick(w.rbSpecial, Qt::LeftButton);
+        w.txtWidth->setText(QStringLiteral("640"));
+        w.cboHeightUnits->setCurrentIndex(1);
+        w.cboRotate->setCurrentIndex(3);
+        w.close();
+        // ...and a window started on it has the Special controls enabled.
+        SettingsLocation location;
+        location.IniFile = f.IniFile().toStdString();
+        TfrmMain again(location);
+        QVERIFY(again.rbSpecial->isChecked());
+        QCOMPARE(specialStates(again), allOn);
+        QCOMPARE(again.txtWidth->text(), QStringLiteral("640"));
+        QCOMPARE(again.cboHeightUnits->currentText(), QStringLiteral("%"));
+        QCOMPARE(again.cboRotate->currentIndex(), 3);
+    }
+}
+
+void TestMainWindow::dropIsProcessedAfterItReturns() {
+    BoxRecorder boxes;
+    WindowFixture f;
+    TfrmMain& w = *f.window;
+    w.show();
+    const QStringList sources = f.MakeSources(3);
+    QCOMPARE(DropOnIn(w, sources), Qt::CopyAction);
+    // The drop only queued the list: nothing has been read yet.
+    QCOMPARE(w.lvIn->count(), 0);
+    QCOMPARE(w.lvOut->count(), 0);
+    QCOMPARE(w.PendingDropCount(), size_t(1));
+    QVERIFY(WaitFor([&] { return w.lvOut->count() == 3 && !w.BatchRunning(); }));
+    QCOMPARE(w.lvIn->count(), 3);
+    QCOMPARE(w.PendingDropCount(), size_t(0));
+    QVERIFY2(boxes.boxes.empty(), qPrintable(boxes.Texts()));
+    QCOMPARE(w.lvIn->item(0)->text(), QStringLiteral("pic0.bmp"));
+    QCOMPARE(w.lvOut->item(2)->text(), QStringLiteral("pic2.bmp"));
+    QCOMPARE(f.ResultFiles(), (QStringList{"pic0.bmp", "pic1.bmp", "pic2.bmp"}));
+    // The results are half the size of the sources (the default scale).
+    TBitmap result;
+    result.ReadPictureFile((f.results + QStringLiteral("pic2.bmp")).toStdString());
+    QCOMPARE(result.Width(), 21);
+    QCOMPARE(result.Height(), 15);
+    // Icons are 64 x 48 thumbnails.
+    QCOMPARE(w.lvIn->item(0)->icon().availableSizes().value(0), QSize(64, 48));
+    // No progress dialog and no busy cursor are left behind.
+    QVERIFY(w.ProgressDialog() == nullptr);
+    QVERIFY(QApplication::overrideCursor() == nullptr);
+}
+
+void TestMainWindow::dropDuringABatchIsQueued() {
+    BoxRecorder boxes;
+    WindowFixture f;
+    TfrmMain& w = *f.window;
+    w.show();
+    const QStringList first = f.MakeSources(2, 40, 30, QStringLiteral("a"));
+    const QStringList second = f.MakeSources(1, 40, 30, QStringLiteral("b"));
+    bool droppedDuringBatch = false;
+    QList<bool> buttonsDuringBatch;
+    // Fires inside the first batch, when its progress steps let events through.
+    QTimer::singleShot(0, &w, [&] {
+        droppedDuringBatch = w.BatchRunning();
+        for (QPushButton* b : {w.butAddFile, w.butReprocess, w.butClearTrays, w.butAdvanced})
+            buttonsDuringBatch << b->isEnabled();
+        DropOnIn(w, second);
+    });
+    w.RunBatch(first);
+    QVERIFY(droppedDuringBatch);
+    QCOMPARE(buttonsDuringBatch, (QList<bool>{false, false, false, false}));
+    // The first batch finished whole; the queued drop runs afterwards, on its own.
+    QVERIFY(WaitFor([&] { return w.lvIn->count() == 3 && !w.BatchRunning(); }));
+    QStringList captions;
+    for (int i = 0; i < w.lvIn->count(); ++i) captions << w.lvIn->item(i)->text();
+    QCOMPARE(captions, (QStringList{"a0.bmp", "a1.bmp", "b0.bmp"}));
+    QCOMPARE(w.lvOut->count(), 3);
+    QVERIFY(w.butClearTrays->isEnabled());
+    QVERIFY2(boxes.boxes.empty(), qPrintable(boxes.Texts()));
+}
+
+void TestMainWindow::summaryAndTipTexts() {
+    BoxRecorder boxes;
+    WindowFixture f;
+    TfrmMain& w = *f.window;
+    w.show();
+    QCOMPARE(w.pnlInDetail->text(), QString());
+    QCOMPARE(w.pnlOutDetail->text(), QString());
+    const QString source = f.sources + QStringLiteral("photo.bmp");
+    WriteBmp(source, 1000, 750);
+    w.RunBatch({source});
+    QCOMPARE(w.lvOut->count(), 1);
+    const qint64 inSize = QFileInfo(source).size();
+    const qint64 outSize = QFileInfo(f.results + QStringLiteral("photo.bmp")).size();
+    QLocale locale;
+    auto kilo = [&](qint64 bytes) { return locale.toString(double(bytes) / 1024.0, 'f', 1) + u'K'; };
+    QCOMPARE(w.pnlInDetail->text(), QStringLiteral("1 files, total size: ") + kilo(inSize));
+    QCOMPARE(w.pnlOutDetail->text(), QStringLiteral("1 files, total size: ") + kilo(outSize));
+    QCOMPARE(w.pnlInDetail->alignment(), Qt::AlignCenter);
+
+    QCOMPARE(w.lvInInfoTip(0), source + QStringLiteral("\nWidth: 1000\nHeight: 750\nFilesize: ") + kilo(inSize));
+    QCOMPARE(w.lvOutInfoTip(0), f.results + QStringLiteral("photo.bmp\nWidth: 500\nHeight: 375\nFilesize: ") +
+                                    kilo(outSize));
+    QVERIFY(w.lvOutInfoTip(1).isEmpty());  // no such item
+    // Hovering asks the tip of the item under the pointer.
+    const QRect r = w.lvOut->visualItemRect(w.lvOut->item(0));
+    QHelpEvent hover(QEvent::ToolTip, r.center(), w.lvOut->viewport()->mapToGlobal(r.center()));
+    QCoreApplication::sendEvent(w.lvOut->viewport(), &hover);
+    QCOMPARE(QToolTip::text(), w.lvOutInfoTip(0));
+    QToolTip::hideText();
+    // A result removed behind our back no longer shows its old size.
+    QFile::remove(f.results + QStringLiteral("photo.bmp"));
+    const QString gone = w.lvOutInfoTip(0);
+    QVERIFY2(gone.contains(QStringLiteral("Filesize: -")) && !gone.endsWith(kilo(outSize)), qPrintable(gone));
+}
+
+void TestMainWindow::clearTraysDeletesOnlyListedResults() {
+    BoxRecorder boxes;
+    WindowFixture f;
+    TfrmMain& w = *f.window;
+    w.show();
+    const QStringList sources = f.MakeSources(2);
+    // A source that lies in the working directory, and a stranger there.
+    const QString local = f.results + QStringLiteral("local.bmp");
+    WriteBmp(local, 20, 20);
+    const QString stranger = f.results + QStringLiteral("notes.txt");
+    QFile(stranger).open(QIODevice::WriteOnly);
+    w.RunBatch(sources + QStringList{local});
+    QCOMPARE(w.lvOut->count(), 3);
+    QCOMPARE(f.ResultFiles(), (QStringList{"local-1.bmp", "local.bmp", "notes.txt", "pic0.bmp", "pic1.bmp"}));
+
+    QTest::mouseClick(w.butClearTrays, Qt::LeftButton);
+    QCOMPARE(w.lvIn->count(), 0);
+    QCOMPARE(w.lvOut->count(), 0);
+    QCOMPARE(w.Trays().Count(TTray::Out), size_t(0));
+    QCOMPARE(f.ResultFiles(), (QStringList{"local.bmp", "notes.txt"}));
+    for (const QString& s : sources) QVERIFY2(QFile::exists(s), qPrintable(s));
+    QCOMPARE(w.pnlInDetail->text(), QString());
+    QCOMPARE(w.pnlOutDetail->text(), QString());
+}
+
+void TestMainWindow::reprocessUsesTheNewSettings() {
+    BoxRecorder boxes;
+    WindowFixture f;
+    TfrmMain& w = *f.window;
+    w.show();
+    const QStringList sources = f.MakeSources(2, 40, 30);
+    w.RunBatch(sources);
+    QCOMPARE(f.ResultFiles(), (QStringList{"pic0.bmp", "pic1.bmp"}));
+    // Full size, turned right: the first result becomes 30 x 40.
+    w.rbFullSize->setChecked(true);
+    w.cboRotate->setCurrentIndex(1);
+    QTest::mouseClick(w.butReprocess, Qt::LeftButton);
+    QVERIFY2(boxes.boxes.empty(), qPrintable(boxes.Texts()));
+    QCOMPARE(w.lvIn->count(), 2);
+    QCOMPARE(w.lvOut->count(), 2);
+    // The old results were deleted before the new ones took their names.
+    QCOMPARE(f.ResultFiles(), (QStringList{"pic0.bmp", "pic1.bmp"}));
+    TBitmap result;
+    result.ReadPictureFile((f.results + QStringLiteral("pic0.bmp")).toStdString());
+    QCOMPARE(result.Width(), 30);
+    QCOMPARE(result.Height(), 40);
+    QVERIFY(w.lvOutInfoTip(1).contains(QStringLiteral("\nWidth: 30\nHeight: 41\n")));
+
+    // Reprocessing an empty In tray shows and closes the progress, changing nothing.
+    QTest::mouseClick(w.butClearTrays, Qt::LeftButton);
+    QTest::mouseClick(w.butReprocess, Qt::LeftButton);
+    QCOMPARE(w.lvOut->count(), 0);
+    QVERIFY(w.ProgressDialog() == nullptr);
+}
+
+void TestMainWindow::invalidSpecialFieldsStopTheBatch() {
+    BoxRecorder boxes;
+    WindowFixture f;
+    TfrmMain& w = *f.window;
+    w.show();
+    const QStringList sources = f.MakeSources(1);
+    w.RunBatch(sources);
+    QCOMPARE(f.ResultFiles().size(), 1);
+    w.rbSpecial->setChecked(true);
+    w.txtWidth->setText(QStringLiteral("abc"));
+    QTest::mouseClick(w.butReprocess, Qt::LeftButton);
+    // The trays were emptied first (the result deleted), then the fields were refused.
+    QCOMPARE(w.lvIn->count(), 0);
+    QCOMPARE(f.ResultFiles().size(), 0);
+    QCOMPARE(int(boxes.boxes.size()), 1);
+    QCOMPARE(boxes.boxes[0].title, QStringLiteral("Error"));
+    QCOMPARE(boxes.boxes[0].text, QString::fromUtf8(kSpecialSizeMessage));
+}
+
+void TestMainWindow::unreadableFileStopsTheBatch() {
+    BoxRecorder boxes;
+    WindowFixture f;
+    TfrmMain& w = *f.window;
+    w.show();
+    QStringList sources = f.MakeSources(3);
+    const QString odd = f.sources + QStringLiteral("data.xyz");
+    QFile(odd).open(QIODevice::WriteOnly);
+    sources[1] = odd;
+    w.RunBatch(sources);
+    QCOMPARE(w.lvIn->count(), 1);
+    QCOMPARE(w.lvOut->count(), 1);
+    QCOMPARE(int(boxes.boxes.size()), 1);
+    QCOMPARE(boxes.boxes[0].kind, TMessageKind::Error);
+    QCOMPARE(boxes.boxes[0].title, QString::fromUtf8(kApplicationTitle));
+    QVERIFY2(boxes.boxes[0].text.contains(QStringLiteral(".xyz")), qPrintable(boxes.Texts()));
+    QVERIFY(w.pnlInDetail->text().startsWith(QStringLiteral("1 files, ")));
+    QVERIFY(w.ProgressDialog() == nullptr);
+    QVERIFY(QApplication::overrideCursor() == nullptr);
+    QVERIFY(w.butReprocess->isEnabled());
+}
+
+void TestMainWindow::cancelFinishesTheCurrentFile() {
+    BoxRecorder boxes;
+    WindowFixture f;
+    TfrmMain& w = *f.window;
+    w.show();
+    const QStringList sources = f.MakeSources(5);
+    int maximum = -1;
+    QTimer poll;
+    poll.setInterval(0);
+    // Press Cancel as soon as the second file is shown.
+    connect(&poll, &QTimer::timeout, &w, [&] {
+        TfrmProcess* p = w.ProgressDialog();
+        if (!p) return;
+        maximum = p->pbProgress->maximum();
+        if (p->lblFilename->text().contains(QStringLiteral("pic1")) && !p->Cancelled())
+            QTest::mouseClick(p->butCancel, Qt::LeftButton);
+    });
+    poll.start();
+    w.RunBatch(sources);
+    poll.stop();
+    QCOMPARE(maximum, 30);
+    QCOMPARE(w.lvIn->count(), 2);
+    QCOMPARE(w.lvOut->count(), 2);
+    QCOMPARE(f.ResultFiles(), (QStringList{"pic0.bmp", "pic1.bmp"}));
+    QVERIFY(w.pnlOutDetail->text().startsWith(QStringLiteral("2 files, ")));
+    QVERIFY2(boxes.boxes.empty(), qPrintable(boxes.Texts()));
+}
+
+void TestMainWindow::closeSavesThenDestroyDeletesResults() {
+    BoxRecorder boxes;
+    WindowFixture f;
+    f.window->show();
+    f.window->Record().Prefix = "small_";
+    const QStringList sources = f.MakeSources(2);
+    f.window->RunBatch(sources);
+    QCOMPARE(f.ResultFiles(), (QStringList{"small_pic0.bmp", "small_pic1.bmp"}));
+    f.window->cboRotate->setCurrentIndex(2);
+    QTest::mouseClick(f.window->butQuit, Qt::LeftButton);
+    QVERIFY(!f.window->isVisible());
+    // Closing saved the settings but deleted nothing yet.
+    QSettings ini(f.IniFile(), QSettings::IniFormat);
+    QCOMPARE(ini.value(QStringLiteral("Rotate")).toInt(), 2);
+    QCOMPARE(ini.value(QStringLiteral("Prefix")).toString(), QStringLiteral("small_"));
+    QCOMPARE(ini.value(QStringLiteral("WorkDir")).toString(), f.results);
+    QCOMPARE(f.ResultFiles().size(), 2);
+    f.window.reset();
+    QCOMPARE(f.ResultFiles(), QStringList());
+    for (const QString& s : sources) QVERIFY(QFile::exists(s));
+}
+
+IMBRIX_GUI_TEST(TestMainWindow);
+#include "main_window_test.moc"
