@@ -188,6 +188,11 @@ TEST(ColorManagerIndexed, PackedDepthScaling) {
     s = Conv{ColorScheme::Indexed, ColorScheme::Indexed, 1, 1};
     EXPECT_EQ(Convert(s, {0b11000000}, 8, 1, 0x41, 0x00), (Bytes{0b01000001}));
     EXPECT_EQ(Convert(s, {0b00000000}, 8, 1, 0x41, 0xFF), (Bytes{0b10111110}));
+    // Fields wider than a byte or straddling bytes (12-bit gray) are read MSB first.
+    s = Conv{ColorScheme::Gray, ColorScheme::Gray, 12, 8};
+    EXPECT_EQ(Convert(s, {0xFF, 0xF8, 0x00}, 2, 2), (Bytes{255, 127}));
+    s = Conv{ColorScheme::Indexed, ColorScheme::Indexed, 8, 3};
+    EXPECT_EQ(Convert(s, {255, 0, 255}, 3, 2, 0xFF, 0x00), (Bytes{0b11100011, 0b10000000}));
     // Equal depths with a full mask are a plain copy of the packed bytes.
     s = Conv{ColorScheme::Indexed, ColorScheme::Indexed, 4, 4};
     EXPECT_EQ(Convert(s, {0x12, 0x34}, 3, 2), (Bytes{0x12, 0x34}));
