@@ -357,7 +357,7 @@ void TGIFImage::ReadGifStream(uint64_t size, TStream& stream, bool decodeFirst) 
             }
         } else {
             if (!data.Comments.empty() || kept.empty()) {
-                if (separator != 0 && separator != kGifTrailer) throw EReadError(kStreamReadError);
+                if (separator != 0 && separator != kGifTrailer) throw EInvalidGraphicOperation(kStreamReadError);
             } else {
                 // Comments after the last image belong to the whole picture.
                 for (const TExtension& ext : kept) {

@@ -1,5 +1,5 @@
-// The public GIF conformance pictures: every file loads or fails with one of our messages, and
-// the first frame of those with expected pixels matches them. Only the first image is used, at
+// The public GIF conformance pictures: every file loads or fails with the message our rules
+// give it, and the first frame of those with expected pixels matches them. Only the first image is used, at
 // its own size, drawn onto white: transparent pixels come out white, by colour.
 #include <gtest/gtest.h>
 
@@ -157,42 +157,10 @@ TEST(GifCorpus, PeterdnSuite) {
         fs::path expected = dir / "frames" / (stem + "-0.png");
         if (!fs::exists(expected)) expected = dir / "frames" / (stem + ".png");
         if (!fs::exists(expected)) continue;
-        const auto png = DecodeRgbaWithPillow(expected.string());
+        const auto png = DecodeWithPillow(expected.string());
         if (!png) GTEST_SKIP() << "Pillow is needed to read the expected frames";
         CompareFirstImage(gif, Expected{png->width, png->height, png->rgba}, stem);
         ++checked;
     }
     EXPECT_GE(checked, 10);
-}
-
-TEST(GifCorpus, WrittenCopiesDecodeAlikeEverywhere) {
-    // Each picture of the suite that loads, drawn onto white and written back as GIF, reads
-    // back to the same colours with our reader and with Pillow.
-    REQUIRE_CORPUS(corpus);
-    testsupport::TempDir tmp;
-    int checked = 0;
-    for (const fs::path& file : {corpus / "gif-peterdn" / "gifs" / "static_transparent.gif",
-                                 corpus / "gif-peterdn" / "gifs" / "animated_loop_interlaced.gif",
-                                 corpus / "gif-ancell" / "high-color.gif", corpus / "gif-ancell" / "4095-codes.gif"}) {
-        if (!fs::exists(file)) continue;
-        SCOPED_TRACE(file.filename().string());
-        TGIFImage gif;
-        gif.ReadPictureFile(file.string());
-        TBitmap drawn(gif.Width(), gif.Height());
-        gif.Draw(drawn, Rect(0, 0, gif.Width(), gif.Height()));
-        const std::string out = tmp.file(file.filename().string());
-        TGIFImage copy;
-        copy.AssignBitmap(drawn);
-        copy.WritePictureFileExclusive(out);
-        TGIFImage back;
-        back.ReadPictureFile(out);
-        TBitmap again(back.Width(), back.Height());
-        back.Draw(again, Rect(0, 0, back.Width(), back.Height()));
-        EXPECT_EQ(testsupport::FirstPixelDifference(again, drawn), -1) << "at most 256 colours come back unchanged";
-        if (const auto pillow = DecodeWithPillow(out)) {
-            EXPECT_EQ(pillow->rgb, BitmapRgb(drawn)) << "Pillow reads other colours";
-        }
-        ++checked;
-    }
-    if (checked == 0) GTEST_SKIP() << "corpus files not present";
 }

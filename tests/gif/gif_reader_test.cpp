@@ -311,6 +311,9 @@ TEST(GifReader, CommentsAndExtensions) {
 TEST(GifReader, BadFilesFailWithTheirMessages) {
     // An unknown block introducer where no image follows.
     EXPECT_EQ(LoadError(GifBuilder().Screen(1, 1, kFour).Raw({'x', 1, 2, 3}).bytes()), "Stream read error");
+    TGIFImage unknownBlock;
+    EXPECT_THROW(LoadGif(unknownBlock, GifBuilder().Screen(1, 1, kFour).Raw({'x', 1, 2, 3}).bytes()),
+                 EInvalidGraphicOperation);
     // No colour table anywhere: the frame is refused when it is decoded at load.
     EXPECT_EQ(LoadError(GifBuilder().Screen(1, 1, {}).Image(0, 0, 1, 1, 2, LiteralCodes({1})).Trailer().bytes()),
               "Wrong number of colors; must be a power of 2");

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 
 #include "tests/support/test_support.h"
 
@@ -124,36 +123,6 @@ Bytes SaveGif(TGIFImage& gif) {
     return stream.TakeBytes();
 }
 
-std::optional<Bytes> ReferenceDecodeFirstImage(const Bytes& f) {
-    // Walk the blocks to the first image's data.
-    size_t pos = 13;
-    if (f.size() < pos) return std::nullopt;
-    if (f[10] & 0x80) pos += 3 * (size_t(2) << (f[10] & 7));
-    auto skipBlocks = [&]() {
-        while (pos < f.size() && f[pos] != 0) pos += 1 + f[pos];
-        ++pos;
-    };
-    while (pos < f.size() && f[pos] == '!') {
-        pos += 2;
-        skipBlocks();
-    }
-    if (pos + 10 > f.size() || f[pos] != ',') return std::nullopt;
-    const uint8_t packed = f[pos + 9];
-    pos += 10;
-    if (packed & 0x80) pos += 3 * (size_t(2) << (packed & 7));
-    if (pos >= f.size()) return std::nullopt;
-    Bytes lzw;
-    lzw.push_back(f[pos++]);
-    while (pos < f.size() && f[pos] != 0) {
-        const size_t n = f[pos];
-        if (pos + 1 + n > f.size()) return std::nullopt;
-        lzw.insert(lzw.end(), f.begin() + pos, f.begin() + pos + 1 + n);
-        pos += 1 + n;
-    }
-    lzw.push_back(0);
-    return ReferenceDecodeLzw(lzw);
-}
-
 std::optional<Bytes> ReferenceDecodeLzw(const Bytes& lzw) {
     if (lzw.empty()) return std::nullopt;
     const int minSize = lzw[0];
@@ -208,67 +177,35 @@ std::optional<Bytes> ReferenceDecodeLzw(const Bytes& lzw) {
     return std::nullopt;  // no end code
 }
 
-namespace {
-
-bool HavePillow() {
+std::optional<Decoded> DecodeWithPillow(const std::string& path) {
     static const bool have = testsupport::HaveProgram("/usr/bin/python3") &&
                              testsupport::RunCommand("/usr/bin/python3 -c 'import PIL' >/dev/null 2>&1") == 0;
-    return have;
-}
-
-// Runs Pillow over a picture: "W H" on the first line, then the first frame's pixels in mode.
-std::optional<std::pair<std::pair<int, int>, Bytes>> RunPillow(const std::string& path, const char* mode) {
-    if (!HavePillow()) return std::nullopt;
+    if (!have) return std::nullopt;
     testsupport::TempDir dir;
     const std::string out = dir.file("pixels.raw");
-    const std::string scriptPath = dir.file("dump.py");
-    {
-        std::ofstream s(scriptPath);
-        s << "import sys\n"
-             "from PIL import Image\n"
-             "im = Image.open(sys.argv[1])\n"
-             "im.seek(0)\n"
-             "px = im.convert(sys.argv[3])\n"
-             "with open(sys.argv[2], 'wb') as f:\n"
-             "    f.write(b'%d %d\\n' % px.size)\n"
-             "    f.write(px.tobytes())\n";
-    }
-    const int rc = testsupport::RunCommand("/usr/bin/python3 '" + scriptPath + "' '" + path + "' '" + out + "' " + mode);
+    const std::string script =
+        "import sys; from PIL import Image; im = Image.open(sys.argv[1]); im.seek(0); px = im.convert('RGBA'); "
+        "f = open(sys.argv[2], 'wb'); f.write(b'%d %d\\n' % px.size); f.write(px.tobytes())";
+    const int rc = testsupport::RunCommand("/usr/bin/python3 -c \"" + script + "\" '" + path + "' '" + out + "'");
     EXPECT_EQ(rc, 0) << "Pillow could not decode " << path;
-    if (rc != 0) return std::make_pair(std::make_pair(0, 0), Bytes{});
+    Decoded result;
+    if (rc != 0) return result;
     const Bytes raw = testsupport::ReadFile(out);
-    int w = 0, h = 0;
     const auto nl = std::find(raw.begin(), raw.end(), uint8_t('\n'));
-    if (nl == raw.end() || std::sscanf(std::string(raw.begin(), nl).c_str(), "%d %d", &w, &h) != 2)
-        return std::make_pair(std::make_pair(0, 0), Bytes{});
-    return std::make_pair(std::make_pair(w, h), Bytes(nl + 1, raw.end()));
+    if (nl == raw.end() || std::sscanf(std::string(raw.begin(), nl).c_str(), "%d %d", &result.width, &result.height) != 2)
+        return result;
+    result.rgba.assign(nl + 1, raw.end());
+    return result;
 }
 
-}  // namespace
-
-std::optional<DecodedRgb> DecodeWithPillow(const std::string& path) {
-    const auto r = RunPillow(path, "RGB");
-    if (!r) return std::nullopt;
-    return DecodedRgb{r->first.first, r->first.second, r->second};
-}
-
-std::optional<DecodedRgba> DecodeRgbaWithPillow(const std::string& path) {
-    const auto r = RunPillow(path, "RGBA");
-    if (!r) return std::nullopt;
-    return DecodedRgba{r->first.first, r->first.second, r->second};
-}
-
-Bytes BitmapRgb(const TBitmap& bitmap) {
-    Bytes rgb;
-    rgb.reserve(size_t(bitmap.Width()) * size_t(bitmap.Height()) * 3);
+Bytes BitmapRgba(const TBitmap& bitmap) {
+    Bytes rgba;
     for (int y = 0; y < bitmap.Height(); ++y)
         for (int x = 0; x < bitmap.Width(); ++x) {
             const TColor c = bitmap.Pixel(x, y);
-            rgb.push_back(GetRValue(c));
-            rgb.push_back(GetGValue(c));
-            rgb.push_back(GetBValue(c));
+            rgba.insert(rgba.end(), {GetRValue(c), GetGValue(c), GetBValue(c), 255});
         }
-    return rgb;
+    return rgba;
 }
 
 }  // namespace giftest

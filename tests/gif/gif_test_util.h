@@ -1,6 +1,6 @@
 #pragma once
 // Helpers for the GIF tests: building small GIF files byte by byte, a plain reference LZW
-// decoder, and running an independent decoder (Pillow) over a file we wrote.
+// decoder, and an independent decoder (Pillow).
 #include <cstdint>
 #include <initializer_list>
 #include <optional>
@@ -48,30 +48,20 @@ void LoadGif(TGIFImage& gif, const Bytes& bytes);
 // Writes a GIF to memory.
 Bytes SaveGif(TGIFImage& gif);
 
-// Decodes the LZW data of the first image of a GIF file straight from the format description
-// (string table of byte strings), without stopping at the picture size: every pixel the
-// stream holds, in stream order. Returns nullopt on a malformed stream.
-std::optional<Bytes> ReferenceDecodeFirstImage(const Bytes& gifFile);
-// The same for LZW data alone (minimum code size byte, sub-blocks, terminator).
+// Decodes LZW data (minimum code size byte, sub-blocks, terminator) straight from the format
+// description with a table of byte strings, without stopping at the picture size: every pixel
+// the stream holds. nullopt when the stream is malformed or has no end code.
 std::optional<Bytes> ReferenceDecodeLzw(const Bytes& lzw);
 
-// The first frame of a GIF file as RGB bytes (top row first) according to Pillow; nullopt
-// when Pillow is not available. Fails the test on a decoding error.
-struct DecodedRgb {
-    int width = 0, height = 0;
-    Bytes rgb;
-};
-std::optional<DecodedRgb> DecodeWithPillow(const std::string& path);
-
-// Any picture file as RGBA bytes (top row first) according to Pillow; nullopt when Pillow is
-// not available.
-struct DecodedRgba {
+// The first frame of a picture file as RGBA bytes (top row first) according to Pillow; nullopt
+// when Pillow is not available. Fails the test when Pillow cannot decode the file.
+struct Decoded {
     int width = 0, height = 0;
     Bytes rgba;
 };
-std::optional<DecodedRgba> DecodeRgbaWithPillow(const std::string& path);
+std::optional<Decoded> DecodeWithPillow(const std::string& path);
 
-// Colour of every pixel of a bitmap, as RGB bytes top row first.
-Bytes BitmapRgb(const TBitmap& bitmap);
+// Colour of every pixel of a bitmap, as RGBA bytes (alpha 255) top row first.
+Bytes BitmapRgba(const TBitmap& bitmap);
 
 }  // namespace giftest
