@@ -181,12 +181,11 @@ void TfrmMain::BuildTrayColumn(QWidget* panel, QLabel*& label, const QString& ca
     list = new TTrayListView(panel);
     list->setViewMode(QListView::IconMode);
     list->setIconSize(QSize(kThumbnailWidth, kThumbnailHeight));
-    list->setGridSize(QSize(kThumbnailWidth + 28, kThumbnailHeight + 40));
+    list->setGridSize(QSize(kThumbnailWidth + 40, kThumbnailHeight + 40));
     list->setResizeMode(QListView::Adjust);  // auto-arrange
     list->setMovement(QListView::Static);
     list->setWrapping(true);
     list->setWordWrap(true);
-    list->setUniformItemSizes(true);
     list->setSelectionMode(QAbstractItemView::ExtendedSelection);
     list->setDragDropMode(QAbstractItemView::NoDragDrop);
     list->setTextElideMode(Qt::ElideMiddle);
