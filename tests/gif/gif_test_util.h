@@ -48,8 +48,8 @@ void LoadGif(TGIFImage& gif, const Bytes& bytes);
 // Writes a GIF to memory.
 Bytes SaveGif(TGIFImage& gif);
 
-// Decodes LZW data (minimum code size byte, sub-blocks, terminator) straight from the format
-// description with a table of byte strings, without stopping at the picture size: every pixel
+// Decodes LZW data (minimum code size byte, sub-blocks, terminator) the textbook way, with a
+// table of byte strings, without stopping at the picture size: every pixel
 // the stream holds. nullopt when the stream is malformed or has no end code.
 std::optional<Bytes> ReferenceDecodeLzw(const Bytes& lzw);
 
