@@ -4,6 +4,7 @@
 #include "gif/gif_lzw.h"
 #include "gif_test_util.h"
 #include "graphics/errors.h"
+#include "graphics/picture.h"
 #include "graphics/size_check.h"
 #include "tests/support/test_support.h"
 
@@ -405,4 +406,22 @@ TEST(GifReader, MangledFilesNeverCrash) {
         } catch (const EImbrixError&) {
         }
     }
+}
+
+TEST(GifReader, PictureContainerPicksTheGifClassByExtension) {
+    TFileFormatsList& table = PictureFormatTable();
+    table.AddPictureFormat("gif", "CompuServe GIF Image", &TGIFImage::ClassInfo);
+    testsupport::TempDir dir;
+    const std::string path = dir.file("picture.GIF");
+    testsupport::WriteFile(path, GifBuilder().Screen(3, 2, kFour).Image(0, 0, 3, 2, 2, LiteralCodes({1, 2, 3, 0, 1, 2}))
+                                     .Trailer().bytes());
+    TPicture picture;
+    picture.LoadPictureFile(path);
+    table.RemovePictureClass(&TGIFImage::ClassInfo);
+    ASSERT_NE(picture.Graphic(), nullptr);
+    EXPECT_EQ(picture.Graphic()->ClassType(), &TGIFImage::ClassInfo);
+    EXPECT_TRUE(picture.Graphic()->Transparent) << "GIF pictures start with transparency on";
+    EXPECT_EQ(picture.Width(), 3);
+    EXPECT_EQ(picture.Height(), 2);
+    EXPECT_TRUE(picture.Graphic()->CanWrite());
 }
