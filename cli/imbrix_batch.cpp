@@ -21,10 +21,10 @@ namespace {
 
 volatile std::sig_atomic_t interrupted = 0;
 
-void OnInterrupt(int) {
+void OnInterrupt(int signal) {
     interrupted = 1;
-    // A second Ctrl-C ends the program at once.
-    std::signal(SIGINT, SIG_DFL);
+    // The file in hand is finished (no half-written result); a second signal ends at once.
+    std::signal(signal, SIG_DFL);
 }
 
 class BatchHost final : public PipelineHost {
@@ -111,6 +111,17 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    {
+        // Results are never written outside an existing folder, and the folder is never made
+        // for the user: say so before any picture is read.
+        std::error_code ec;
+        if (!std::filesystem::is_directory(options.Settings.WorkDir, ec)) {
+            std::fprintf(stderr, "imbrix-batch: the working folder \"%s\" does not exist\n",
+                         options.Settings.WorkDir.c_str());
+            return 2;
+        }
+    }
+
     RegisterPictureFormats();
     SetWarningSink([](const std::string& message) {
         std::fprintf(stderr, "%s\n", message.c_str());
@@ -119,7 +130,7 @@ int main(int argc, char** argv) {
     struct sigaction action {};
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
 
     BatchHost host(options, options.Files.size() > 1 && ::isatty(STDERR_FILENO));
     try {

@@ -115,7 +115,8 @@ TEST_F(BatchTest, UsageErrorsExitTwoAndHelpListsTheOptions) {
     const std::string p = Bmp("p.bmp", 4, 4);
     const std::string wd = " -o " + Quote(work.path().string()) + " ";
     for (const std::string& args : {std::string("--bogus ") + p, "-q 0" + wd + p, "-q 101" + wd + p, "-W abc" + wd + p,
-                                    "-t png" + wd + p, "-s full -W 10" + wd + p, std::string("-t bmp"), std::string("-r")}) {
+                                    "-t png" + wd + p, "-s full -W 10" + wd + p, std::string("-t bmp"), std::string("-r"),
+                                    "-o " + Quote(work.file("missing")) + " " + p}) {
         const RunResult r = Batch(args);
         EXPECT_EQ(r.status, 2) << args << ": " << r.err;
         EXPECT_NE(r.err.find("imbrix-batch: "), std::string::npos) << args;
