@@ -156,13 +156,14 @@ TEST(TiffJPEG, SubsampledYCbCrStripComesOutAsBGRRows) {
 TEST(TiffJPEG, TablesFieldAndAbbreviatedStripsOfAMultiStripPicture) {
     const int w = 16, h = 16;
     const Bytes pixels = Pixels(w, h, 1);
-    const Compressed whole = Compress(pixels, w, h, 1, 1, 1, false);
-    const Bytes want = ReferenceDecode(whole.image, 1);
     // Two strips of 8 rows, each an abbreviated stream sharing one tables field.
     const Bytes top(pixels.begin(), pixels.begin() + w * 8), bottom(pixels.begin() + w * 8, pixels.end());
     const Compressed s1 = Compress(top, w, 8, 1, 1, 1, true);
     const Compressed s2 = Compress(bottom, w, 8, 1, 1, 1, true);
     ASSERT_EQ(s1.tables, s2.tables);
+    Bytes want = ReferenceDecode(Compress(top, w, 8, 1, 1, 1, false).image, 1);
+    const Bytes want2 = ReferenceDecode(Compress(bottom, w, 8, 1, 1, 1, false).image, 1);
+    want.insert(want.end(), want2.begin(), want2.end());
 
     FakeProperties p = Layout(w, h, 1);
     p.RowsPerStrip = {8};
@@ -175,19 +176,11 @@ TEST(TiffJPEG, TablesFieldAndAbbreviatedStripsOfAMultiStripPicture) {
     for (const Bytes* strip : {&s1.image, &s2.image}) {
         auto r = RunDecode(decoder, *strip, w * 8, int32_t(strip->size()), w * 8);
         have.insert(have.end(), r.output.begin(), r.output.end());
-        p.CurrentRow += 8;
+        p.CurrentRow += 8;  // the reader moves on; the decoder sees it through the reference
         p.CurrentStrip += 1;
     }
     decoder.DecodeEnd();
-    // Separate strips are coded apart, so compare each with its own reference.
-    Bytes ref = ReferenceDecode([&] {
-        Compressed c = Compress(top, w, 8, 1, 1, 1, false);
-        return c.image;
-    }(), 1);
-    const Bytes ref2 = ReferenceDecode(Compress(bottom, w, 8, 1, 1, 1, false).image, 1);
-    ref.insert(ref.end(), ref2.begin(), ref2.end());
-    EXPECT_EQ(have, ref);
-    EXPECT_EQ(want.size(), have.size());
+    EXPECT_EQ(have, want);
 }
 
 TEST(TiffJPEG, StripsThatDoNotMatchThePictureAreRefused) {
