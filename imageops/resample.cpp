@@ -188,25 +188,21 @@ void ResampleBitmap(TBitmap& source, TBitmap& target, FilterKernel kernel, float
     const imageops::TapTable horizontal = imageops::BuildTapTable(xscale, SW, DW, kernel, support);
     const imageops::TapTable vertical = imageops::BuildTapTable(yscale, SH, DH, kernel, support);
 
-    // The intermediate picture: DW columns, SH rows, one slack byte per row for the
-    // horizontal pass's 4-byte stores, rows rounded to 64 bytes.
-    CheckPictureSize(DW, SH, 24, 4);
-    const size_t interStride = (size_t(DW) * 3 + 1 + 63) / 64 * 64;
-    const uint64_t interBytes = CheckAllocation(interStride, static_cast<uint64_t>(SH));
-
     if (source.PixelFormat() != TPixelFormat::pf24bit) source.SetPixelFormat(TPixelFormat::pf24bit);
     if (target.PixelFormat() != TPixelFormat::pf24bit) target.SetPixelFormat(TPixelFormat::pf24bit);
-    auto intermediate = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(interBytes));
 
-    const bool wide = options.allowWideVectors;
-    const double horizontalWork = double(SH) * DW * 3 * horizontal.taps;
-    const int64_t horizontalChunks = (int64_t(SH) + 7) / 8;
-    imageops::HorizontalPass({source.Bits(), source.RowStride()}, SW, SH, horizontal,
-                             {intermediate.get(), interStride},
-                             imageops::ChooseThreadCount(options.threads, horizontalWork, kMinWorkPerThread,
-                                                         horizontalChunks),
-                             wide);
-    const double verticalWork = double(DH) * DW * 3 * vertical.taps;
-    imageops::VerticalPass({intermediate.get(), interStride}, DW, vertical, {target.Bits(), target.RowStride()},
-                           imageops::ChooseThreadCount(options.threads, verticalWork, kMinWorkPerThread, DH), wide);
+    // Target rows are written while later source rows are still to be read, so a bitmap
+    // resampled onto itself is read from a copy.
+    TBitmap sourceCopy;
+    const TBitmap* from = &source;
+    if (&source == &target) {
+        sourceCopy = source;
+        from = &sourceCopy;
+    }
+
+    // The threads split the target's rows; each makes the intermediate rows its rows need.
+    const double work = double(SH) * DW * 3 * horizontal.taps + double(DH) * DW * 3 * vertical.taps;
+    const int threads = imageops::ChooseThreadCount(options.threads, work, kMinWorkPerThread, (DH + 7) / 8);
+    imageops::ResamplePasses({from->Bits(), from->RowStride()}, SW, SH, horizontal, vertical,
+                             {target.Bits(), target.RowStride()}, threads, options.allowWideVectors);
 }

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
+#include "graphics/size_check.h"
 #include "imageops/parallel.h"
 #include "imageops/resample.h"
 
@@ -46,23 +48,14 @@ struct HorizontalJob {
     int taps;
     const int32_t* need;  // highest source column that any of outputs 0..i reads
     uint32_t mask;        // slot of column c in the block buffer: c & mask
-    uint8_t* dst;
-    size_t dstStride;
 };
 
 // Vertical pass: each output row is formed 64 bytes (channels) at a time: for every tap,
-// eight vectors of the named intermediate row are converted, weighted and added. The few
-// rows a tap list names stay in cache from one output row to the next.
-struct VerticalJob {
-    const uint8_t* src;
-    size_t srcStride;
-    int rowBytes;
-    const int32_t* index;
-    const float* weight;
-    int taps;
-    uint8_t* dst;
-    size_t dstStride;
-};
+// eight vectors of the named intermediate row are converted, weighted and added.
+//
+// The intermediate rows are made as the output rows need them, kBlockRows at a time, into a
+// ring just larger than the rows one output row reads (row y in slot y mod ringRows); so the
+// intermediate picture never exists whole, and the rows being read stay in cache.
 
 IMAGEOPS_INLINE v8f Join(__m128 lo, __m128 hi) {
     v8f v;
@@ -112,6 +105,18 @@ IMAGEOPS_INLINE void SumsToBytes(uint8_t* out, const v8f& sums) {
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(words, words));
 }
 
+// Writes output column i of every present row from its 24 sums (row by row, B, G, R). Each
+// store writes 4 bytes, the fourth landing on the next pixel (written after this one) or on
+// the slack byte after the last pixel.
+IMAGEOPS_INLINE void StoreColumn(uint8_t* const* out, int rowCount, int i, const v8f& s0, const v8f& s1,
+                                 const v8f& s2) {
+    uint8_t bytes[32] = {};
+    SumsToBytes(bytes, s0);
+    SumsToBytes(bytes + 8, s1);
+    SumsToBytes(bytes + 16, s2);
+    for (int r = 0; r < rowCount; ++r) std::memcpy(out[r] + size_t(i) * 3, bytes + 3 * r, 4);
+}
+
 #include "imageops/resample_loops.inc"
 
 }  // namespace plain
@@ -139,13 +144,33 @@ IMAGEOPS_INLINE void StorePixel3(float* out, const uint8_t* p) {
     _mm_store_ss(out + 2, _mm_movehl_ps(f, f));
 }
 
-IMAGEOPS_INLINE void SumsToBytes(uint8_t* out, const v8f& sums) {
+IMAGEOPS_INLINE __m128i SumsToByteLanes(const v8f& sums) {
     __m256 v;
     std::memcpy(&v, &sums, sizeof v);
     v = _mm256_min_ps(_mm256_max_ps(v, _mm256_setzero_ps()), _mm256_set1_ps(255.0f));
     const __m256i n = _mm256_cvtps_epi32(v);
     const __m128i words = _mm_packs_epi32(_mm256_castsi256_si128(n), _mm256_extracti128_si256(n, 1));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(words, words));
+    return _mm_packus_epi16(words, words);  // the 8 bytes twice
+}
+
+IMAGEOPS_INLINE void SumsToBytes(uint8_t* out, const v8f& sums) {
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), SumsToByteLanes(sums));
+}
+
+// As the plain version, but the rows' 4-byte groups are picked out in registers: going
+// through memory would make each 4-byte load straddle two of the 8-byte stores.
+IMAGEOPS_INLINE void StoreColumn(uint8_t* const* out, int rowCount, int i, const v8f& s0, const v8f& s1,
+                                 const v8f& s2) {
+    const __m128i low = _mm_unpacklo_epi64(SumsToByteLanes(s0), SumsToByteLanes(s1));  // bytes 0..15
+    const __m128i high = _mm_alignr_epi8(SumsToByteLanes(s2), low, 12);                // bytes 12..27
+    const __m128i groups = _mm_setr_epi8(0, 1, 2, 3, 3, 4, 5, 6, 6, 7, 8, 9, 9, 10, 11, 12);
+    const __m128i rows03 = _mm_shuffle_epi8(low, groups);
+    const __m128i rows47 = _mm_shuffle_epi8(high, groups);
+    const uint32_t words[8] = {uint32_t(_mm_cvtsi128_si32(rows03)),    uint32_t(_mm_extract_epi32(rows03, 1)),
+                               uint32_t(_mm_extract_epi32(rows03, 2)), uint32_t(_mm_extract_epi32(rows03, 3)),
+                               uint32_t(_mm_cvtsi128_si32(rows47)),    uint32_t(_mm_extract_epi32(rows47, 1)),
+                               uint32_t(_mm_extract_epi32(rows47, 2)), uint32_t(_mm_extract_epi32(rows47, 3))};
+    for (int r = 0; r < rowCount; ++r) std::memcpy(out[r] + size_t(i) * 3, &words[r], 4);
 }
 
 #include "imageops/resample_loops.inc"
@@ -154,18 +179,18 @@ IMAGEOPS_INLINE void SumsToBytes(uint8_t* out, const v8f& sums) {
 #pragma GCC pop_options
 
 // Rows too wide for a block buffer: the direct loop, one pixel and channel at a time.
-void HorizontalRowsDirect(const HorizontalJob& job, int64_t begin, int64_t end) {
+void HorizontalBlockDirect(const HorizontalJob& job, float*, int y0, uint8_t* const* out) {
     const int K = job.taps;
-    for (int64_t y = begin; y < end; ++y) {
-        const uint8_t* row = job.src + size_t(y) * job.srcStride;
-        uint8_t* out = job.dst + size_t(y) * job.dstStride;
+    const int rowCount = std::min(kBlockRows, job.rows - y0);
+    for (int r = 0; r < rowCount; ++r) {
+        const uint8_t* row = job.src + size_t(y0 + r) * job.srcStride;
         for (int i = 0; i < job.outputs; ++i) {
             const int32_t* ix = job.index + size_t(i) * K;
             const float* wx = job.weight + size_t(i) * K;
             for (int c = 0; c < 3; ++c) {
                 float sum = 0.0f;
                 for (int t = 0; t < K; ++t) sum += float(row[size_t(ix[t]) * 3 + c]) * wx[t];
-                out[size_t(i) * 3 + c] = ResampleSumToByte(sum);
+                out[r][size_t(i) * 3 + c] = ResampleSumToByte(sum);
             }
         }
     }
@@ -178,18 +203,20 @@ bool HaveWideVectors() {
     return have;
 }
 
-void HorizontalPass(PassImage source, int width, int rows, const TapTable& taps, PassTarget target, int threads,
-                    bool wideVectors) {
-    if (width < 1 || rows < 1 || taps.outputs < 1) return;
-    const size_t K = static_cast<size_t>(taps.taps);
-    const size_t N = static_cast<size_t>(taps.outputs);
+void ResamplePasses(PassImage source, int width, int rows, const TapTable& horizontal, const TapTable& vertical,
+                    PassTarget target, int threads, bool wideVectors) {
+    if (width < 1 || rows < 1 || horizontal.outputs < 1 || vertical.outputs < 1) return;
+
+    // Horizontal: the highest column each output prefix reads, and the ring of column slots.
+    const size_t K = static_cast<size_t>(horizontal.taps);
+    const size_t N = static_cast<size_t>(horizontal.outputs);
     std::vector<int32_t> need(N), lowest(N);
     int32_t highest = 0;
     for (size_t i = 0; i < N; ++i) {
-        int32_t low = taps.index[i * K];
+        int32_t low = horizontal.index[i * K];
         for (size_t t = 0; t < K; ++t) {
-            highest = std::max(highest, taps.index[i * K + t]);
-            low = std::min(low, taps.index[i * K + t]);
+            highest = std::max(highest, horizontal.index[i * K + t]);
+            low = std::min(low, horizontal.index[i * K + t]);
         }
         need[i] = highest;
         lowest[i] = low;
@@ -205,30 +232,58 @@ void HorizontalPass(PassImage source, int width, int rows, const TapTable& taps,
     while (slots < span + kConvertRun && slots < uint32_t(width)) slots *= 2;
     const bool ring = slots < uint32_t(width);
     const size_t bufferColumns = ring ? slots : size_t(width);
-    const HorizontalJob job{source.bits,  source.stride, width,       rows,
-                            taps.index.data(), taps.weight.data(), taps.outputs, taps.taps,
-                            need.data(),  ring ? slots - 1 : ~uint32_t(0), target.bits, target.stride};
-    if (bufferColumns > kMaxBufferColumns) {
-        ParallelFor(rows, threads, kBlockRows,
-                    [&](int64_t begin, int64_t end) { HorizontalRowsDirect(job, begin, end); });
-        return;
-    }
-    const auto block = (wideVectors && HaveWideVectors()) ? wide::HorizontalBlock : plain::HorizontalBlock;
-    const int64_t blocks = (int64_t(rows) + kBlockRows - 1) / kBlockRows;
-    ParallelFor(blocks, threads, 1, [&](int64_t begin, int64_t end) {
-        // Zeroed so that the lanes of rows past the picture's end hold finite values.
-        std::vector<float> buffer(bufferColumns * kColumnFloats, 0.0f);
-        for (int64_t b = begin; b < end; ++b) block(job, buffer.data(), static_cast<int>(b * kBlockRows));
-    });
-}
+    const HorizontalJob job{source.bits,       source.stride,       width,
+                            rows,              horizontal.index.data(), horizontal.weight.data(),
+                            horizontal.outputs, horizontal.taps,    need.data(),
+                            ring ? slots - 1 : ~uint32_t(0)};
+    const bool wide = wideVectors && HaveWideVectors();
+    const bool direct = bufferColumns > kMaxBufferColumns;
+    const auto block = direct ? HorizontalBlockDirect : wide ? wide::HorizontalBlock : plain::HorizontalBlock;
+    const auto verticalRow = wide ? wide::VerticalRow : plain::VerticalRow;
 
-void VerticalPass(PassImage source, int width, const TapTable& taps, PassTarget target, int threads,
-                  bool wideVectors) {
-    if (width < 1 || taps.outputs < 1) return;
-    const VerticalJob job{source.bits, source.stride, width * 3,   taps.index.data(), taps.weight.data(),
-                          taps.taps,   target.bits,   target.stride};
-    const auto rows = (wideVectors && HaveWideVectors()) ? wide::VerticalRows : plain::VerticalRows;
-    ParallelFor(taps.outputs, threads, 1, [&](int64_t begin, int64_t end) { rows(job, begin, end); });
+    // Vertical: the ring of intermediate rows. Rows written for one output lie within its taps'
+    // rows widened by a block on each side, so a ring longer than that never overwrites a row
+    // the output still reads.
+    const size_t VK = static_cast<size_t>(vertical.taps);
+    int64_t rowSpan = 0;
+    for (size_t i = 0; i < size_t(vertical.outputs); ++i) {
+        const auto first = vertical.index.begin() + static_cast<ptrdiff_t>(i * VK);
+        const auto [lo, hi] = std::minmax_element(first, first + static_cast<ptrdiff_t>(VK));
+        rowSpan = std::max<int64_t>(rowSpan, *hi - *lo + 1);
+    }
+    const int ringRows = static_cast<int>(std::min<int64_t>(rowSpan + 2 * kBlockRows, rows));
+    const size_t rowBytes = size_t(horizontal.outputs) * 3;
+    // One slack byte for the horizontal loop's 4-byte stores; rows rounded to 64 bytes.
+    const size_t ringStride = (rowBytes + 1 + 63) / 64 * 64;
+    const uint64_t ringBytes = CheckAllocation(ringStride, static_cast<uint64_t>(ringRows));
+    CheckAllocation(bufferColumns * kColumnFloats, sizeof(float));
+
+    ParallelFor(vertical.outputs, threads, kBlockRows, [&](int64_t begin, int64_t end) {
+        std::vector<float> buffer(direct ? 0 : bufferColumns * kColumnFloats, 0.0f);
+        auto ringData = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(ringBytes));
+        std::vector<int> held(static_cast<size_t>(ringRows), -1);  // source row in each slot
+        std::vector<const uint8_t*> tapRows(VK);
+        auto slot = [&](int y) { return ringData.get() + size_t(y % ringRows) * ringStride; };
+        for (int64_t i = begin; i < end; ++i) {
+            const int32_t* ix = vertical.index.data() + size_t(i) * VK;
+            for (size_t t = 0; t < VK; ++t) {
+                const int y = ix[t];
+                if (held[size_t(y % ringRows)] != y) {
+                    const int y0 = y - y % kBlockRows;
+                    const int count = std::min(kBlockRows, rows - y0);
+                    uint8_t* out[kBlockRows] = {};
+                    for (int r = 0; r < count; ++r) {
+                        out[r] = slot(y0 + r);
+                        held[size_t((y0 + r) % ringRows)] = y0 + r;
+                    }
+                    block(job, buffer.data(), y0, out);
+                }
+                tapRows[t] = slot(y);
+            }
+            verticalRow(vertical.weight.data() + size_t(i) * VK, static_cast<int>(VK), tapRows.data(),
+                        static_cast<int>(rowBytes), target.bits + size_t(i) * target.stride);
+        }
+    });
 }
 
 }  // namespace imageops

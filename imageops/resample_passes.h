@@ -31,14 +31,11 @@ struct PassTarget {
     size_t stride;
 };
 
-// Horizontal pass: every row of a width x rows source into taps.outputs columns of target.
-// The target's stride must exceed taps.outputs * 3 (one byte of slack).
-void HorizontalPass(PassImage source, int width, int rows, const TapTable& taps, PassTarget target,
-                    int threads, bool wideVectors);
-
-// Vertical pass: taps.outputs rows of width pixels from the source rows the taps name.
-void VerticalPass(PassImage source, int width, const TapTable& taps, PassTarget target, int threads,
-                  bool wideVectors);
+// Both passes: every row of a width x rows source resampled by `horizontal` into
+// horizontal.outputs columns, then those columns by `vertical` into vertical.outputs rows of
+// target. Work is split over `threads` threads by target rows.
+void ResamplePasses(PassImage source, int width, int rows, const TapTable& horizontal, const TapTable& vertical,
+                    PassTarget target, int threads, bool wideVectors);
 
 // Whether this processor has the wide-vector instructions the fast loops can use.
 bool HaveWideVectors();

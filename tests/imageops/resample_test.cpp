@@ -288,11 +288,13 @@ TEST(ResampleBitmap, ConvertsFormatsAndAllowsSameBitmap) {
     EXPECT_EQ(target.PixelFormat(), TPixelFormat::pf24bit);
     EXPECT_TRUE(SamePixels(target, reference::Resample(as24, 5, 12, MitchellKernel, 2.0f)));
 
-    // Source and target may be the same bitmap: the source is fully read before writing.
-    TBitmap self = NoiseBitmap(30, 20, 6);
-    const TBitmap want = reference::Resample(self, 30, 20, BellKernel, 1.5f);
-    ResampleBitmap(self, self, BellKernel, 1.5f);
-    EXPECT_TRUE(SamePixels(self, want));
+    // Source and target may be the same bitmap, with any number of threads.
+    for (int threads : {1, 3}) {
+        TBitmap self = NoiseBitmap(30, 40, 6);
+        const TBitmap want = reference::Resample(self, 30, 40, BSplineKernel, 2.0f);
+        ResampleBitmap(self, self, BSplineKernel, 2.0f, {threads, true});
+        EXPECT_TRUE(SamePixels(self, want)) << threads << " threads";
+    }
 }
 
 // The fast resampler (any thread count, with or without wide vectors) against the plain one.
