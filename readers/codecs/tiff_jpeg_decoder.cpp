@@ -15,12 +15,18 @@
 #include "readers/codecs/codec_io.h"
 #include "readers/codecs/codec_strings.h"
 
+namespace {
+// The library's error manager with the jump buffer behind it: the library hands the manager
+// back to ErrorExit, which finds the buffer there.
+struct TJPEGErrorManager {
+    jpeg_error_mgr pub;  // first
+    std::jmp_buf jump;
+};
+}  // namespace
+
 struct TTIFFJPEGDecoder::TLibrary {
     jpeg_decompress_struct cinfo;
-    struct {
-        jpeg_error_mgr pub;  // first, so the library's pointer to it finds the jump buffer
-        std::jmp_buf jump;
-    } error;
+    TJPEGErrorManager error;
     jpeg_source_mgr source;
     bool created = false;
 };
@@ -43,13 +49,8 @@ void OutputMessage(j_common_ptr cinfo) {
     Warn(text);
 }
 
-struct ErrorJump {
-    jpeg_error_mgr pub;
-    std::jmp_buf jump;
-};
-
 void ErrorExit(j_common_ptr cinfo) {
-    std::longjmp(reinterpret_cast<ErrorJump*>(cinfo->err)->jump, 1);
+    std::longjmp(reinterpret_cast<TJPEGErrorManager*>(cinfo->err)->jump, 1);
 }
 
 // The strip is one buffer: running past its end shows a warning and ends the image there.
@@ -146,10 +147,10 @@ void TTIFFJPEGDecoder::DecodeInit() {
     lib.cinfo.err = jpeg_std_error(&lib.error.pub);
     lib.error.pub.error_exit = ErrorExit;
     lib.error.pub.output_message = OutputMessage;
-    static_assert(offsetof(decltype(lib.error), jump) == offsetof(ErrorJump, jump));
     if (!ProtectedCreate(&lib.cinfo, &lib.error.jump)) {
+        const int code = lib.error.pub.msg_code;
         FLibrary.reset();
-        throw EJPEG(FormatMessage(gesJPEGLibraryError, lib.error.pub.msg_code));
+        throw EJPEG(FormatMessage(gesJPEGLibraryError, code));
     }
     lib.created = true;
 
