@@ -14,12 +14,12 @@
 #include "imageops/resample.h"
 
 namespace {
-// A right-aligned label whose right edge sits where a left-aligned one of the reference
-// font would have ended.
-QLabel* RightLabel(QWidget* parent, const QString& text, int right, int top) {
+// A right-aligned label ending just before its field, with room on the left for a font
+// wider than the reference's. It must not overlap other controls: it would take their clicks.
+QLabel* RightLabel(QWidget* parent, const QString& text, int left, int right, int top) {
     auto* label = new QLabel(text, parent);
     label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    label->setGeometry(right - 110, top, 110, 13);
+    label->setGeometry(left, top - 2, right - left, 17);
     return label;
 }
 
@@ -54,57 +54,59 @@ namespace {
 // The dialog is taller than the reference design by one row, which holds the name prefix
 // and suffix fields.
 constexpr int kRow = 30;
-constexpr int kClientWidth = 423;
+// Wider by the room a label font wider than the reference's needs.
+constexpr int kShift = 16;
+constexpr int kClientWidth = 423 + kShift;
 constexpr int kClientHeight = 177 + kRow;
 }  // namespace
 
 TfrmSettings::TfrmSettings(QWidget* owner) : TOKBottomDlg(owner) {
     setWindowTitle(QStringLiteral("Advanced Settings"));
 
-    Label1 = RightLabel(this, QStringLiteral("Output file type:"), 116, 20);
+    Label1 = RightLabel(this, QStringLiteral("Output file type:"), 4, 116 + kShift, 20);
     cboOutputType = new QComboBox(this);
-    cboOutputType->setGeometry(120, 16, 121, 21);
+    cboOutputType->setGeometry(120 + kShift, 16, 121, 21);
     for (const OutputTypeEntry& row : OutputTypeTable) cboOutputType->addItem(QString::fromUtf8(row.displayName));
     Label1->setBuddy(cboOutputType);
 
-    lblJPEGQuality = RightLabel(this, QStringLiteral("JPEG Quality:"), 324, 20);
+    lblJPEGQuality = RightLabel(this, QStringLiteral("JPEG Quality:"), 244 + kShift, 324 + kShift, 20);
     txtJPEGQuality = new QLineEdit(QStringLiteral("85"), this);
-    txtJPEGQuality->setGeometry(328, 16, 33, 21);
+    txtJPEGQuality->setGeometry(328 + kShift, 16, 33, 21);
     lblJPEGQuality->setBuddy(txtJPEGQuality);
 
-    a = RightLabel(this, QStringLiteral("Resampling Algorithm:"), 116, 52);
+    a = RightLabel(this, QStringLiteral("Resampling Algorithm:"), 4, 116 + kShift, 52);
     cboResampler = new QComboBox(this);
-    cboResampler->setGeometry(120, 48, 121, 21);
+    cboResampler->setGeometry(120 + kShift, 48, 121, 21);
     for (const FilterEntry& row : FilterTable) cboResampler->addItem(QString::fromUtf8(row.displayName));
     a->setBuddy(cboResampler);
 
     cbAspectRatio = new QCheckBox(QStringLiteral("Preserve Aspect Ratio"), this);
-    cbAspectRatio->setGeometry(258, 50, 150, 17);
+    cbAspectRatio->setGeometry(258 + kShift, 50, 150, 17);
     cbAspectRatio->setChecked(true);
 
-    Label3 = RightLabel(this, QStringLiteral("Working directory:"), 116, 82);
+    Label3 = RightLabel(this, QStringLiteral("Working directory:"), 4, 116 + kShift, 82);
     txtWorkDir = new QLineEdit(this);
-    txtWorkDir->setGeometry(120, 79, 209, 21);
+    txtWorkDir->setGeometry(120 + kShift, 79, 209, 21);
     Label3->setBuddy(txtWorkDir);
     butBrowse = new QPushButton(QStringLiteral("Browse"), this);
-    butBrowse->setGeometry(331, 79, 75, 21);
+    butBrowse->setGeometry(331 + kShift, 79, 75, 21);
     butBrowse->setAutoDefault(false);
 
     cbUseIntViewer = new QCheckBox(QStringLiteral("Use Internal Viewer"), this);
-    cbUseIntViewer->setGeometry(24, 112, 150, 17);
+    cbUseIntViewer->setGeometry(24 + kShift, 112, 150, 17);
     cbUseIntViewer->setChecked(true);
     cbUseIntViewer->setToolTip(
         QStringLiteral("If checked, Imbrix will use a built-in viewer to display images. If unchecked, your normal "
                        "viewing program will be used."));
 
-    lblPrefix = RightLabel(this, QStringLiteral("Name &prefix:"), 116, 112 + kRow);
+    lblPrefix = RightLabel(this, QStringLiteral("Name &prefix:"), 4, 116 + kShift, 112 + kRow);
     txtPrefix = new QLineEdit(this);
-    txtPrefix->setGeometry(120, 109 + kRow, 121, 21);
+    txtPrefix->setGeometry(120 + kShift, 109 + kRow, 121, 21);
     txtPrefix->setToolTip(QStringLiteral("Put in front of the name of every result file"));
     lblPrefix->setBuddy(txtPrefix);
-    lblSuffix = RightLabel(this, QStringLiteral("Name &suffix:"), 324, 112 + kRow);
+    lblSuffix = RightLabel(this, QStringLiteral("Name &suffix:"), 244 + kShift, 324 + kShift, 112 + kRow);
     txtSuffix = new QLineEdit(this);
-    txtSuffix->setGeometry(328, 109 + kRow, 78, 21);
+    txtSuffix->setGeometry(328 + kShift, 109 + kRow, 78, 21);
     txtSuffix->setToolTip(QStringLiteral("Put behind the name of every result file, before its extension"));
     lblSuffix->setBuddy(txtSuffix);
 

@@ -370,7 +370,11 @@ void TfrmMain::txtHeightChange(const QString& text) { PercentRule(txtHeight, cbo
 void TfrmMain::butQuitClick() { close(); }
 
 void TfrmMain::butHelpClick() {
-    if (!frmHelp_) frmHelp_ = new TfrmHelp(this);
+    if (!frmHelp_) {
+        frmHelp_ = std::make_unique<TfrmHelp>(nullptr);
+        // Help left open does not keep the program running once the main window closes.
+        frmHelp_->setAttribute(Qt::WA_QuitOnClose, false);
+    }
     frmHelp_->show();
     frmHelp_->raise();
     frmHelp_->activateWindow();
@@ -381,6 +385,8 @@ void TfrmMain::butAdvancedClick() {
     GuardCommand(this, [this] {
         TfrmSettings dialog(this);
         dialog.OnHelp = [this] { butHelpClick(); };
+        // Modal to the main window only, so that the help window it may open stays usable.
+        dialog.setWindowModality(Qt::WindowModal);
         dialog.SetResampler(record_.Resampler);
         dialog.SetOutputType(record_.OutputType);
         dialog.SetJPEGQuality(record_.JPEGQuality);

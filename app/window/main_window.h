@@ -80,7 +80,7 @@ public:
     const TrayModel& Trays() const { return model_; }
     bool BatchRunning() const { return batchRunning_; }
     size_t PendingDropCount() const { return pendingDrops_.size(); }
-    TfrmHelp* HelpWindow() const { return frmHelp_; }
+    TfrmHelp* HelpWindow() const { return frmHelp_.get(); }
     TfrmProcess* ProgressDialog() const { return progress_.get(); }
     TDropFileTarget* DropTarget() const { return dtIn; }
     TDropFileSource* DragSource() const { return dsOut; }
@@ -200,7 +200,9 @@ private:
     std::deque<QStringList> pendingDrops_;
     bool dragInProgress_ = false;
     QPoint mouseDownPos_;
-    QPointer<TfrmHelp> frmHelp_;
+    // Owned here and destroyed with the window, but not a child window of it: a child would
+    // be blocked while the settings dialog (which can open help) is modal.
+    std::unique_ptr<TfrmHelp> frmHelp_;
     std::unique_ptr<TfrmProcess> progress_;
     bool batchRunning_ = false;
     bool closing_ = false;

@@ -10,6 +10,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
+#include <QApplication>
 #include <QTest>
 #include <QTextEdit>
 
@@ -331,7 +332,12 @@ void TestDialogs::helpIsOneWindow() {
     QCOMPARE(w.HelpWindow(), help);
     QVERIFY(help->isVisible());
     QCOMPARE(help->size(), QSize(500, 400));
-    QCOMPARE(w.findChildren<TfrmHelp*>().size(), 1);
+    auto helpWindows = [] {
+        int n = 0;
+        for (QWidget* t : QApplication::topLevelWidgets()) n += qobject_cast<TfrmHelp*>(t) ? 1 : 0;
+        return n;
+    };
+    QCOMPARE(helpWindows(), 1);
     // The settings dialog's Help shows the same window.
     help->close();
     w.RunSettingsDialog = [](TfrmSettings& d) {
@@ -340,7 +346,11 @@ void TestDialogs::helpIsOneWindow() {
     };
     w.butAdvancedClick();
     QVERIFY(help->isVisible());
-    QCOMPARE(w.findChildren<TfrmHelp*>().size(), 1);
+    QCOMPARE(helpWindows(), 1);
+    // It goes with the main window.
+    QPointer<TfrmHelp> watch(help);
+    f.window.reset();
+    QVERIFY(watch.isNull());
 }
 
 void TestDialogs::progressDialog() {
