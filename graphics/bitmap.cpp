@@ -149,7 +149,19 @@ void TBitmap::Allocate(int width, int height, TPixelFormat format) {
     height_ = height;
     format_ = format;
     stride_ = width > 0 ? static_cast<size_t>(CheckPictureSize(width, 1, bits, 4)) : 0;
-    pixels_.assign(static_cast<size_t>(total), 0);
+    pixels_ = PixelStore(static_cast<size_t>(total));
+    // Row padding is never drawn on; keep it zero so whole rows written to a file are
+    // deterministic.
+    const size_t used = (size_t(width) * size_t(bits) + 7) / 8;
+    if (used < stride_)
+        for (int y = 0; y < height; ++y) std::memset(pixels_.data() + size_t(y) * stride_ + used, 0, stride_ - used);
+}
+
+void TBitmap::SetSizeForOverwrite(int width, int height) {
+    if (width < 0 || height < 0) throw EInvalidGraphic("Invalid bitmap size");
+    if (IsIndexed(format_) && palette_.empty()) palette_ = DefaultPalette(BitsPerPixel());
+    pixels_ = PixelStore();
+    Allocate(width, height, format_);
 }
 
 uint8_t TBitmap::WhiteIndex() const { return NearestPaletteIndex(palette_, clWhite); }
@@ -183,8 +195,7 @@ void TBitmap::SetSize(int width, int height) {
 void TBitmap::Clear() {
     width_ = height_ = 0;
     stride_ = 0;
-    pixels_.clear();
-    pixels_.shrink_to_fit();
+    pixels_ = PixelStore();
 }
 
 uint8_t* TBitmap::ScanLine(int row) {

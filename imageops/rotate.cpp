@@ -113,7 +113,10 @@ std::unique_ptr<TBitmap> Turned(const TBitmap& original, Turn turn, int threads,
     TBitmap converted;
     const TBitmap& input = As24Bit(original, converted);
     const bool quarter = turn != Turn::Half;
-    auto result = std::make_unique<TBitmap>(quarter ? H : W, quarter ? W : H, TPixelFormat::pf24bit);
+    auto result = std::make_unique<TBitmap>();
+    result->SetPixelFormat(TPixelFormat::pf24bit);
+    // Every pixel is written below: no need to whiten 72 MB first.
+    result->SetSizeForOverwrite(quarter ? H : W, quarter ? W : H);
     if (W == 0 || H == 0) return result;
 
     const uint8_t* src = input.Bits();

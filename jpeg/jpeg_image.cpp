@@ -155,7 +155,7 @@ TBitmap& TJPEGImage::DecodedBitmap() {
     // Sized (and checked against the picture limits) before the library allocates anything.
     if (quantize) bitmap->SetPixelFormat(TPixelFormat::pf8bit);
     else bitmap->SetPixelFormat(TPixelFormat::pf24bit);
-    bitmap->SetSize(width, height);
+    bitmap->SetSizeForOverwrite(width, height);  // every row is decoded into below
 
     decompressor.Start();
     if (quantize) {
