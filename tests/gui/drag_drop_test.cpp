@@ -1,5 +1,6 @@
 // Drag and drop: the drop effect rule, what the In tray accepts, and what a drag out of
 // the Out tray carries.
+#include <QFile>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QTest>
@@ -138,6 +139,15 @@ void TestDragDrop::dragOutCarriesSelectedResultsInTrayOrder() {
     // The right button drags too.
     QVERIFY(w.lvOutMouseMove(Qt::RightButton, pressed + QPoint(-10, 0)));
     QCOMPARE(drags.size(), 2);
+
+    // A caption edited in place changes neither the file nor what a drag hands over.
+    w.lvOut->item(0)->setText(QStringLiteral("holiday.bmp"));
+    QVERIFY(w.lvOutMouseMove(Qt::LeftButton, pressed + QPoint(0, -12)));
+    QCOMPARE(drags.last(), drags[0]);
+    QVERIFY(QFile::exists(f.results + "pic0.bmp"));
+    QVERIFY(!QFile::exists(f.results + "holiday.bmp"));
+    QVERIFY(w.lvOut->item(0)->flags().testFlag(Qt::ItemIsEditable));
+    QVERIFY(!w.lvIn->item(0)->flags().testFlag(Qt::ItemIsEditable));
 
     // What the real drag offers: file URLs of those paths.
     std::unique_ptr<QMimeData> data(MimeForFilePaths(drags[0]));

@@ -16,6 +16,7 @@
 
 #include "app/window/progress_dialog.h"
 #include "dialogs/viewer.h"
+#include "graphics/warning_sink.h"
 #include "tests/gui/gui_test_support.h"
 
 using namespace guitest;
@@ -35,6 +36,9 @@ private slots:
     void unreadableFileStopsTheBatch();
     void cancelFinishesTheCurrentFile();
     void closeSavesThenDestroyDeletesResults();
+    void quitDuringABatchStopsIt();
+    void startupReportsBadStoredValues();
+    void codecWarningsShowAWarningBox();
 };
 
 void TestMainWindow::columnsShareTheWidth() {
@@ -376,6 +380,57 @@ void TestMainWindow::closeSavesThenDestroyDeletesResults() {
     f.window.reset();
     QCOMPARE(f.ResultFiles(), QStringList());
     for (const QString& s : sources) QVERIFY(QFile::exists(s));
+}
+
+void TestMainWindow::quitDuringABatchStopsIt() {
+    BoxRecorder boxes;
+    WindowFixture f;
+    f.window->show();
+    const QStringList sources = f.MakeSources(4);
+    QTimer::singleShot(0, f.window.get(), [&] { QTest::mouseClick(f.window->butQuit, Qt::LeftButton); });
+    f.window->RunBatch(sources);
+    // The file in hand was finished; the rest were not started.
+    QCOMPARE(f.window->lvIn->count(), 1);
+    QVERIFY(QFile::exists(f.IniFile()));
+    f.window.reset();
+    QCOMPARE(f.ResultFiles(), QStringList());
+    QVERIFY2(boxes.boxes.empty(), qPrintable(boxes.Texts()));
+}
+
+void TestMainWindow::startupReportsBadStoredValues() {
+    BoxRecorder boxes;
+    QTemporaryDir dir;
+    const QString ini = dir.filePath(QStringLiteral("settings.ini"));
+    {
+        QSettings store(ini, QSettings::IniFormat);
+        store.setValue(QStringLiteral("JPEGQuality"), QStringLiteral("very high"));
+        store.setValue(QStringLiteral("Resampler"), 2);
+    }
+    SettingsLocation location;
+    location.IniFile = ini.toStdString();
+    TfrmMain w(location);
+    // Start-up went on: the good value was taken, the bad one kept its default.
+    QCOMPARE(w.Record().Resampler, 2);
+    QCOMPARE(w.Record().JPEGQuality, 85);
+    QVERIFY(WaitFor([&] { return !boxes.boxes.empty(); }));
+    QCOMPARE(boxes.boxes[0].title, QString::fromUtf8(kApplicationTitle));
+    // No full stop: "'" sorts before ".".
+    QCOMPARE(boxes.boxes[0].text, QStringLiteral("Invalid data type for 'JPEGQuality'"));
+}
+
+void TestMainWindow::codecWarningsShowAWarningBox() {
+    BoxRecorder boxes;
+    {
+        WindowFixture f;
+        ShowWarning("The picture data is damaged");
+        QCOMPARE(int(boxes.boxes.size()), 1);
+        QCOMPARE(boxes.boxes[0].kind, TMessageKind::Warning);
+        QCOMPARE(boxes.boxes[0].title, QStringLiteral("Warning"));
+        QCOMPARE(boxes.boxes[0].text, QStringLiteral("The picture data is damaged"));
+    }
+    // Gone with the window.
+    ShowWarning("nobody listens");
+    QCOMPARE(int(boxes.boxes.size()), 1);
 }
 
 IMBRIX_GUI_TEST(TestMainWindow);
