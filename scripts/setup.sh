@@ -11,7 +11,7 @@ packages=(
   # independent decoders and tools the tests compare against
   python3-pil imagemagick libjpeg-turbo-progs giflib-tools
   # a real X server for the window tests and screenshots
-  xvfb xauth x11-utils
+  xvfb xauth x11-utils xdotool
   # libFuzzer harnesses
   clang libclang-rt-14-dev
 )
