@@ -9,6 +9,7 @@
 
 int main(int argc, char** argv) {
     TImbrixApplication app(argc, argv);
+    app.QuitOnTerminationSignals();
     QApplication::setApplicationName(QStringLiteral("Imbrix"));
     QApplication::setDesktopFileName(QStringLiteral("imbrix"));
     // The window is laid out in pixels for an 11-pixel font.

@@ -4,9 +4,18 @@
 // message loop goes on.
 #include <QApplication>
 
+class QSocketNotifier;
+
 class TImbrixApplication : public QApplication {
     Q_OBJECT
 public:
     TImbrixApplication(int& argc, char** argv) : QApplication(argc, argv) {}
     bool notify(QObject* receiver, QEvent* event) override;
+
+    // SIGTERM, SIGINT and SIGHUP (a session ending, Ctrl+C in a terminal) close the main
+    // windows like Quit does, so the settings are saved and the results deleted.
+    void QuitOnTerminationSignals();
+
+private:
+    QSocketNotifier* signalNotifier_ = nullptr;
 };
