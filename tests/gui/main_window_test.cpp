@@ -28,6 +28,7 @@ private slots:
     void percentSignSwitchesTheUnit();
     void specialControlsFollowTheScaleChoice();
     void dropIsProcessedAfterItReturns();
+    void addFilesRunsTheChosenFiles();
     void dropDuringABatchIsQueued();
     void summaryAndTipTexts();
     void clearTraysDeletesOnlyListedResults();
@@ -170,6 +171,29 @@ void TestMainWindow::dropIsProcessedAfterItReturns() {
     // No progress dialog and no busy cursor are left behind.
     QVERIFY(w.ProgressDialog() == nullptr);
     QVERIFY(QApplication::overrideCursor() == nullptr);
+}
+
+void TestMainWindow::addFilesRunsTheChosenFiles() {
+    BoxRecorder boxes;
+    WindowFixture f;
+    TfrmMain& w = *f.window;
+    w.show();
+    const QStringList sources = f.MakeSources(3);
+    QStringList answer = {sources[2], sources[0]};
+    w.ChooseFiles = [&](QWidget*) { return answer; };
+    QTest::mouseClick(w.butAddFile, Qt::LeftButton);
+    QCOMPARE(w.lvIn->count(), 2);
+    QCOMPARE(w.lvIn->item(0)->text(), QStringLiteral("pic2.bmp"));  // in the dialog's order
+    answer.clear();  // cancelled
+    QTest::mouseClick(w.butAddFile, Qt::LeftButton);
+    QCOMPARE(w.lvIn->count(), 2);
+    QVERIFY2(boxes.boxes.empty(), qPrintable(boxes.Texts()));
+
+    // The dialog shows the descriptions as they stand and matches either letter case.
+    const QStringList filters = OpenDialogNameFilters();
+    QCOMPARE(filters.size(), 6);
+    QCOMPARE(filters[0], QStringLiteral("All Files (*.*) (*)"));
+    QCOMPARE(filters[5], QStringLiteral(".tif, .tiff (Tag Image File Format) (*.tif *.TIF *.tiff *.TIFF)"));
 }
 
 void TestMainWindow::dropDuringABatchIsQueued() {
