@@ -2,42 +2,11 @@
 // TBitmap: the raster picture every other part draws into. Rows are top-down (row 0 on top),
 // each padded to a multiple of 4 bytes; 24-bit pixels are blue, green, red bytes.
 #include <cstdint>
-#include <cstring>
-#include <memory>
 #include <span>
 #include <vector>
 
 #include "graphics/graphic.h"
-
-// Pixel memory that is not cleared on allocation: large buffers come fresh from the system,
-// and touching them twice (clear, then fill) doubled the cost of every big picture.
-class PixelStore {
-public:
-    PixelStore() = default;
-    explicit PixelStore(size_t size) : data_(size ? new uint8_t[size] : nullptr), size_(size) {}
-    PixelStore(const PixelStore& other) : PixelStore(other.size_) {
-        if (size_) std::memcpy(data_.get(), other.data_.get(), size_);
-    }
-    PixelStore& operator=(const PixelStore& other) {
-        if (this != &other) *this = PixelStore(other);
-        return *this;
-    }
-    PixelStore(PixelStore&& other) noexcept : data_(std::move(other.data_)), size_(other.size_) { other.size_ = 0; }
-    PixelStore& operator=(PixelStore&& other) noexcept {
-        data_ = std::move(other.data_);
-        size_ = other.size_;
-        other.size_ = 0;
-        return *this;
-    }
-    uint8_t* data() { return data_.get(); }
-    const uint8_t* data() const { return data_.get(); }
-    size_t size() const { return size_; }
-    bool empty() const { return size_ == 0; }
-
-private:
-    std::unique_ptr<uint8_t[]> data_;
-    size_t size_ = 0;
-};
+#include "graphics/pixel_store.h"
 
 enum class TPixelFormat { pfDevice, pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit, pfCustom };
 

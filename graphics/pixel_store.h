@@ -1,0 +1,33 @@
+#pragma once
+// Pixel memory for bitmaps. It is not cleared on allocation: producers write every pixel, and
+// touching a big buffer twice (clear, then fill) doubled the cost of every large picture.
+// Large buffers come straight from the system on 2 MiB boundaries with transparent huge
+// pages asked for, so first touching a 70 MB picture takes tens of page faults, not 17,000.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+// Frees what PixelStore allocated: unmaps a mapping, or delete[] (mappedBytes 0).
+struct PixelMemoryRelease {
+    size_t mappedBytes = 0;
+    void operator()(uint8_t* p) const;
+};
+
+class PixelStore {
+public:
+    PixelStore() = default;
+    explicit PixelStore(size_t size);
+    PixelStore(const PixelStore& other);
+    PixelStore& operator=(const PixelStore& other);
+    PixelStore(PixelStore&& other) noexcept = default;
+    PixelStore& operator=(PixelStore&& other) noexcept = default;
+
+    uint8_t* data() { return data_.get(); }
+    const uint8_t* data() const { return data_.get(); }
+    size_t size() const { return data_ ? size_ : 0; }
+    bool empty() const { return size() == 0; }
+
+private:
+    std::unique_ptr<uint8_t, PixelMemoryRelease> data_;
+    size_t size_ = 0;
+};
