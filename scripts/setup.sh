@@ -12,6 +12,8 @@ packages=(
   python3-pil imagemagick libjpeg-turbo-progs giflib-tools
   # a real X server for the window tests and screenshots
   xvfb xauth x11-utils xdotool
+  # locale sources, to build a decimal-comma locale for the number-format test
+  locales
   # libFuzzer harnesses
   clang libclang-rt-14-dev
 )

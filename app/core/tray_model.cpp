@@ -1,16 +1,20 @@
 #include "app/core/tray_model.h"
 
+#include <charconv>
 #include <cmath>
-#include <cstdio>
+#include <system_error>
 #include <set>
 #include <utility>
 
 #include "app/core/file_util.h"
 
 std::string FormatNumber1(double value, const NumberSeparators& sep) {
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.1f", value);
-    std::string digits = buffer;
+    // to_chars ignores the C locale, which the window sets to the user's: printf would put a
+    // decimal comma where the digits are split below.
+    char buffer[400];
+    const std::to_chars_result written =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 1);
+    std::string digits(buffer, written.ec == std::errc() ? written.ptr : buffer);
     std::string sign;
     if (!digits.empty() && digits[0] == '-') {
         sign = "-";

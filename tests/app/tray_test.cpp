@@ -1,6 +1,11 @@
 // Thumbnails, hover texts, summary lines and the progress text.
 #include <gtest/gtest.h>
 
+#include <clocale>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
 #include "app/core/progress_text.h"
 #include "app/core/thumbnail.h"
 #include "app/core/tray_model.h"
@@ -58,6 +63,30 @@ TEST(TrayTexts, NumbersAreGroupedWithOneDecimal) {
     EXPECT_EQ(FormatNumber1(-1.0 / 1024), "-0.0");
     EXPECT_EQ(FormatNumber1(1234.5, NumberSeparators{".", ","}), "1.234,5");
     EXPECT_EQ(FormatKilobytes(int64_t(5) << 40), "5,368,709,120.0K");  // beyond 32 bits
+}
+
+// The window runs with the user's C locale; in German the decimal point of printf is a comma.
+TEST(TrayTexts, NumbersIgnoreTheProcessLocale) {
+    TempDir dir;
+    const std::string build = "localedef -i de_DE -f UTF-8 -c " + dir.file("de_DE.UTF-8") + " >/dev/null 2>&1";
+    if (std::system(build.c_str()) != 0 || !std::filesystem::exists(dir.file("de_DE.UTF-8") + "/LC_NUMERIC"))
+        GTEST_SKIP() << "localedef or the de_DE locale source is missing";
+    const char* oldPath = std::getenv("LOCPATH");
+    const std::string restorePath = oldPath ? oldPath : "";
+    ::setenv("LOCPATH", dir.path().c_str(), 1);
+    const std::string previous = std::setlocale(LC_NUMERIC, nullptr);
+    ASSERT_NE(std::setlocale(LC_NUMERIC, "de_DE.UTF-8"), nullptr);
+
+    const std::string kilobytes = FormatKilobytes(1264000, NumberSeparators{".", ","});
+    const std::string plain = FormatNumber1(2.0);
+
+    std::setlocale(LC_NUMERIC, previous.c_str());
+    if (oldPath)
+        ::setenv("LOCPATH", restorePath.c_str(), 1);
+    else
+        ::unsetenv("LOCPATH");
+    EXPECT_EQ(kilobytes, "1.234,4K");
+    EXPECT_EQ(plain, "2.0");
 }
 
 TEST(TrayTexts, InfoTipAndSummaryDescribeTheFilesAsTheyAre) {
