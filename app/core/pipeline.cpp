@@ -8,6 +8,7 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <exception>
 
 #include "app/core/progress_text.h"
 #include "app/core/thumbnail.h"
@@ -155,8 +156,12 @@ TargetSize ComputeTargetSize(int baseWidth, int baseHeight, const ScaleChoice& c
     // The ratios are doubles (so 1000 x 750 gives the double just below 4/3); the products
     // and quotients long double, truncated toward zero.
     const double own = double(a) / double(b);
-    if (w == 0 && h > 0) return {TruncToInt(static_cast<long double>(h) * own), h};
-    if (h == 0 && w > 0) return {w, TruncToInt(static_cast<long double>(w) / own)};
+    // Only a field the user left at 0 follows the other one; a small percentage that comes
+    // out as 0 pixels stays 0 and is refused, rather than turning into the other side's size.
+    const bool widthFollows = ParseIntegerField(choice.WidthText) == 0;
+    const bool heightFollows = ParseIntegerField(choice.HeightText) == 0;
+    if (widthFollows && h > 0) return {TruncToInt(static_cast<long double>(h) * own), h};
+    if (heightFollows && w > 0) return {w, TruncToInt(static_cast<long double>(w) / own)};
     if (preserveAspectRatio && w > 0 && h > 0) {
         const double asked = double(w) / double(h);
         if (asked >= own)
@@ -387,9 +392,17 @@ bool ProcessFile(PipelineHost& host, const std::string& path) {
     const bool writable = IsWritableExtension(extension);
     std::optional<ReservedResult> reserved;
     std::string resultPath;
+    std::exception_ptr createFailure;
     if (writable) {
-        reserved = ReservedResult::Create(stem, extension);
-        if (reserved) resultPath = reserved->Path();
+        try {
+            reserved = ReservedResult::Create(stem, extension);
+            if (reserved) resultPath = reserved->Path();
+        } catch (const EFCreateError&) {
+            // A missing or read-only working folder fails like a write that fails: after the
+            // Out entry was added. Nothing is on disk, so clearing the entry deletes nothing.
+            createFailure = std::current_exception();
+            resultPath = FreeResultName(stem, extension).value_or(Candidate(stem, extension, 0));
+        }
     } else if (std::optional<std::string> name = FreeResultName(stem, extension)) {
         resultPath = *name;
     }
@@ -400,6 +413,7 @@ bool ProcessFile(PipelineHost& host, const std::string& path) {
 
     host.AddToTray(TTray::Out, resultPath, TpicData(result->Height(), result->Width(), 24), MakeThumbnail(*result));
     host.StepProgress();
+    if (createFailure) std::rethrow_exception(createFailure);
 
     if (reserved) {
         SaveResult(*result, reserved->Stream(), extension, settings.JPEGQuality);

@@ -32,7 +32,8 @@ struct LoadedSettings {
 LoadedSettings LoadSettings(const SettingsLocation& location = {});
 
 // Writes the record and the controls. Returns "" on success, else the message to show in an
-// error box: kCannotCreateSettingsMessage when the store cannot be opened for writing (nothing
-// is written), or "Failed to set data for '<name>'".
+// error box: kCannotCreateSettingsMessage when the store cannot be opened for writing or its
+// file cannot be written. The store writes all values in one go, so no single value can fail
+// on its own and "Failed to set data for '<name>'" does not arise here.
 std::string SaveSettings(const TSettingsRecord& record, const ScaleChoice& controls,
                          const SettingsLocation& location = {});

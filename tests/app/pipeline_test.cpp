@@ -94,6 +94,9 @@ TEST(TargetSize, FixedScalesAndSpecialSizesFollowTheExtendedPrecisionRule) {
         {1000, 750, Special("0", "px", "480", "px"), false, {639, 480}},
         {1000, 750, Special("640", "px", "0", "px"), true, {640, 480}},
         {1000, 750, Special("10", "%", "0", "px"), false, {100, 75}},
+        // 1 % of 50 is 0 pixels: a field that was not left at 0 does not follow the other
+        {50, 50, Special("1", "%", "100", "px"), false, {0, 100}},
+        {50, 50, Special("100", "px", "1", "%"), true, {100, 0}},
         // Only exactly "px" means pixels; anything else (no selection, too) is a percentage.
         {1000, 750, Special("50", "", "50", "PX"), false, {500, 375}},
         {750, 1000, Special(" 300 ", "px", "200", "px"), false, {300, 200}},
@@ -344,6 +347,10 @@ TEST_F(PipelineTest, FailedWritesLeaveNoFileBehind) {
                 << e.what();
         }
         EXPECT_FALSE(fs::exists(work.path() / "missing")) << "the working folder was created";
+        // The failure belongs to an Out entry, as for a failed write, but nothing was written.
+        ASSERT_EQ(host.trays.Count(TTray::Out), 1u);
+        EXPECT_EQ(host.trays.Paths(TTray::Out).at(0), WorkDir() + "missing/a.jpg");
+        EXPECT_FALSE(host.trays.Entries(TTray::Out).at(0).Written);
     }
     {
         RecordingHost host(WorkDir());
