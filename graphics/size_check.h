@@ -19,6 +19,13 @@ uint64_t CheckPictureSize(int64_t width, int64_t height, int bitsPerPixel, int r
 // Fails with EInvalidGraphic unless count x elementSize fits the allocation limit; returns it.
 uint64_t CheckAllocation(uint64_t count, uint64_t elementSize);
 
+// JPEG streams with more scans than this are refused, by the picture class and by the
+// JPEG-in-TIFF codec alike. Real files have a handful (progressive ones about ten); each scan
+// re-walks the whole picture, so a small hostile file with thousands of nearly empty scans
+// could otherwise keep the decoder busy for minutes.
+inline constexpr int kMaxJpegScans = 500;
+inline constexpr const char* kTooManyJpegScansMessage = "JPEG file has too many scans";
+
 // For uncompressed data: fails with "Stream read error" (EReadError) unless the declared
 // byte count is at most what the file still holds.
 void CheckDeclaredSize(uint64_t declaredBytes, uint64_t availableBytes);

@@ -44,8 +44,8 @@ void ProgressMonitor(j_common_ptr cinfo) {
     CallbackContext* context = ContextOf(cinfo);
     if (cinfo->is_decompressor) {
         auto* dinfo = reinterpret_cast<j_decompress_ptr>(cinfo);
-        if (dinfo->input_scan_number > kMaxScans) {
-            context->ownMessage = "JPEG file has too many scans";
+        if (dinfo->input_scan_number > kMaxJpegScans) {
+            context->ownMessage = kTooManyJpegScansMessage;
             std::longjmp(context->jump, 1);
         }
     }

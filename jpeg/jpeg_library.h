@@ -22,10 +22,6 @@
 
 namespace jpegbinding {
 
-// Files with more scans than this are refused. Real files have a handful (progressive ones
-// about ten); each scan re-walks the whole picture, so a small hostile file with thousands of
-// nearly empty scans could otherwise keep the decoder busy for minutes.
-inline constexpr int kMaxScans = 500;
 // The source and destination managers move data in blocks of this size.
 inline constexpr size_t kBlockSize = 4096;
 

@@ -21,6 +21,7 @@ namespace {
 struct TJPEGErrorManager {
     jpeg_error_mgr pub;  // first
     std::jmp_buf jump;
+    bool tooManyScans = false;
 };
 }  // namespace
 
@@ -28,6 +29,7 @@ struct TTIFFJPEGDecoder::TLibrary {
     jpeg_decompress_struct cinfo;
     TJPEGErrorManager error;
     jpeg_source_mgr source;
+    jpeg_progress_mgr progress;
     bool created = false;
 };
 
@@ -51,6 +53,15 @@ void OutputMessage(j_common_ptr cinfo) {
 
 void ErrorExit(j_common_ptr cinfo) {
     std::longjmp(reinterpret_cast<TJPEGErrorManager*>(cinfo->err)->jump, 1);
+}
+
+// A progressive strip is read whole when decoding starts; a hostile one with thousands of
+// scans is stopped there.
+void LimitScans(j_common_ptr cinfo) {
+    if (reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number <= kMaxJpegScans) return;
+    auto* error = reinterpret_cast<TJPEGErrorManager*>(cinfo->err);
+    error->tooManyScans = true;
+    std::longjmp(error->jump, 1);
 }
 
 // The strip is one buffer: running past its end shows a warning and ends the image there.
@@ -136,6 +147,11 @@ void TTIFFJPEGDecoder::Destroy() {
 }
 
 [[noreturn]] static void LibraryError(jpeg_decompress_struct& cinfo) {
+    auto* error = reinterpret_cast<TJPEGErrorManager*>(cinfo.err);
+    if (error->tooManyScans) {
+        error->tooManyScans = false;
+        throw EJPEG(kTooManyJpegScansMessage);
+    }
     throw EJPEG(FormatMessage(gesJPEGLibraryError, cinfo.err->msg_code));
 }
 
@@ -149,10 +165,15 @@ void TTIFFJPEGDecoder::DecodeInit() {
     lib.error.pub.output_message = OutputMessage;
     if (!ProtectedCreate(&lib.cinfo, &lib.error.jump)) {
         const int code = lib.error.pub.msg_code;
+        // The library may have set up its memory pools before failing.
+        jpeg_destroy_decompress(&lib.cinfo);
         FLibrary.reset();
         throw EJPEG(FormatMessage(gesJPEGLibraryError, code));
     }
     lib.created = true;
+    lib.progress = jpeg_progress_mgr{};
+    lib.progress.progress_monitor = LimitScans;
+    lib.cinfo.progress = &lib.progress;
 
     lib.source.init_source = InitSource;
     lib.source.fill_input_buffer = FillInputBuffer;
@@ -224,8 +245,9 @@ void TTIFFJPEGDecoder::Decode(TDecodeSource& Source, TDecodeTarget& Dest, int32_
     }
 
     // Only YCbCr needs a conversion; anything else (gray, RGB, CMYK) is delivered as stored,
-    // since the library converts nothing but YCbCr and gray to RGB.
-    if (layout.YCbCr) {
+    // since the library converts nothing but YCbCr and gray to RGB. Separate planes hold one
+    // component each, which the library cannot convert from YCbCr: they come out as stored too.
+    if (layout.YCbCr && cinfo.num_components == 3) {
         cinfo.jpeg_color_space = JCS_YCbCr;
         cinfo.out_color_space = JCS_RGB;
     } else {

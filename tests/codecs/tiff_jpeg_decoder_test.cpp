@@ -9,6 +9,7 @@
 #include "graphics/errors.h"
 #include "graphics/warning_sink.h"
 #include "readers/codecs/tiff_jpeg_decoder.h"
+#include "tests/support/jpeg_scans.h"
 
 using codectest::Bytes;
 using codectest::RunDecode;
@@ -38,7 +39,9 @@ struct Compressed {
 };
 
 // Compresses with libjpeg; subsampling applies to the first component of a YCbCr picture.
-Compressed Compress(const Bytes& pixels, int w, int h, int components, int hs, int vs, bool splitTables) {
+// A scan script makes the stream progressive.
+Compressed Compress(const Bytes& pixels, int w, int h, int components, int hs, int vs, bool splitTables,
+                    const std::vector<jpeg_scan_info>& scans = {}) {
     jpeg_compress_struct c;
     jpeg_error_mgr err;
     c.err = jpeg_std_error(&err);
@@ -52,6 +55,10 @@ Compressed Compress(const Bytes& pixels, int w, int h, int components, int hs, i
     if (components == 3) {
         c.comp_info[0].h_samp_factor = hs;
         c.comp_info[0].v_samp_factor = vs;
+    }
+    if (!scans.empty()) {
+        c.scan_info = scans.data();
+        c.num_scans = static_cast<int>(scans.size());
     }
     Compressed out;
     unsigned char* mem = nullptr;
@@ -237,5 +244,46 @@ TEST(TiffJPEG, TruncatedStripWarnsAndStaysInBounds) {
     // The decoder is reusable for the next strip after a short one.
     auto again = RunDecode(decoder, jpeg.image, w * h * 3, int32_t(jpeg.image.size()), w * h * 3);
     EXPECT_TRUE(again.guardsIntact);
+    decoder.DecodeEnd();
+}
+
+TEST(TiffJPEG, SeparateYCbCrPlanesComeOutAsStored) {
+    // Planar YCbCr: each strip is a one-component stream holding one plane.
+    const int w = 12, h = 8;
+    const Bytes plane = Pixels(w, h, 1);
+    const Compressed jpeg = Compress(plane, w, h, 1, 1, 1, false);
+    FakeProperties p = Layout(w, h, 3);
+    p.PlanarConfiguration = 2;
+    p.BytesPerLine = w;
+    p.YCbCrSubsampling = {1, 1};
+    p.StripCount = 3;
+    TTIFFJPEGDecoder decoder(p);
+    decoder.DecodeInit();
+    auto r = RunDecode(decoder, jpeg.image, w * h, int32_t(jpeg.image.size()), w * h);
+    decoder.DecodeEnd();
+    EXPECT_EQ(r.output, ReferenceDecode(jpeg.image, 1));
+    EXPECT_TRUE(r.guardsIntact);
+}
+
+TEST(TiffJPEG, ProgressiveStripsWithTooManyScansAreRefused) {
+    const int w = 16, h = 16;
+    const Bytes pixels = Pixels(w, h, 1);
+    const std::vector<jpeg_scan_info> few = testsupport::RefiningProgression(1, 4);
+    const std::vector<jpeg_scan_info> many = testsupport::RefiningProgression(1, 63);
+    ASSERT_GT(many.size(), 500u);
+
+    const Compressed ok = Compress(pixels, w, h, 1, 1, 1, false, few);
+    FakeProperties p = Layout(w, h, 1);
+    p.YCbCrSubsampling.clear();
+    TTIFFJPEGDecoder decoder(p);
+    decoder.DecodeInit();
+    auto r = RunDecode(decoder, ok.image, w * h, int32_t(ok.image.size()), w * h);
+    EXPECT_EQ(r.output, ReferenceDecode(ok.image, 1));
+
+    const Compressed refused = Compress(pixels, w, h, 1, 1, 1, false, many);
+    EXPECT_EQ(DecodeError(p, refused.image, w * h), "JPEG file has too many scans");
+    // The same decoder object still reads a good strip afterwards.
+    auto again = RunDecode(decoder, ok.image, w * h, int32_t(ok.image.size()), w * h);
+    EXPECT_EQ(again.output, r.output);
     decoder.DecodeEnd();
 }

@@ -13,6 +13,7 @@
 #include "graphics/stream.h"
 #include "jpeg/jpeg_image.h"
 #include "jpeg_test_util.h"
+#include "tests/support/jpeg_scans.h"
 #include "tests/support/test_support.h"
 
 using namespace jpegtest;
@@ -413,39 +414,12 @@ std::vector<uint8_t> EncodeWithScans(const TBitmap& bitmap, const std::vector<jp
     return bytes;
 }
 
-// A valid progression that refines the first `refined` AC coefficients of every component
-// bit by bit (11 scans each) and sends the others in one scan each.
-std::vector<jpeg_scan_info> Progression(int refined) {
-    std::vector<jpeg_scan_info> scans;
-    auto add = [&](int ci, int ss, int se, int ah, int al) {
-        jpeg_scan_info s{};
-        s.comps_in_scan = 1;
-        s.component_index[0] = ci;
-        s.Ss = ss;
-        s.Se = se;
-        s.Ah = ah;
-        s.Al = al;
-        scans.push_back(s);
-    };
-    for (int ci = 0; ci < 3; ++ci) {
-        add(ci, 0, 0, 0, 10);
-        for (int al = 9; al >= 0; --al) add(ci, 0, 0, al + 1, al);
-        for (int k = 1; k <= 63; ++k) {
-            if (k > refined) {
-                add(ci, k, k, 0, 0);
-                continue;
-            }
-            add(ci, k, k, 0, 10);
-            for (int al = 9; al >= 0; --al) add(ci, k, k, al + 1, al);
-        }
-    }
-    return scans;
-}
 }  // namespace
 
 TEST(JpegImage, TooManyScansAreRefused) {
     const TBitmap source = SmoothBitmap(16, 16);
-    const std::vector<jpeg_scan_info> few = Progression(4), many = Progression(63);
+    const std::vector<jpeg_scan_info> few = testsupport::RefiningProgression(3, 4),
+                                      many = testsupport::RefiningProgression(3, 63);
     ASSERT_LT(few.size(), 500u);
     ASSERT_GT(many.size(), 500u);
 
