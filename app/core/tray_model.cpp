@@ -52,6 +52,13 @@ size_t TrayModel::Add(TTray tray, std::string path, TpicData data, TBitmap thumb
     return list.size() - 1;
 }
 
+std::vector<std::string> TrayModel::WrittenResults(const std::vector<size_t>& rows) const {
+    std::vector<std::string> paths;
+    for (size_t row : rows)
+        if (row < out_.size() && out_[row].Written) paths.push_back(out_[row].Path);
+    return paths;
+}
+
 void TrayModel::MarkWritten(const std::string& path, const FileIdentity& identity) {
     // The newest entry of that path: a name is reused only after its file disappeared.
     for (auto it = out_.rbegin(); it != out_.rend(); ++it)

@@ -43,6 +43,10 @@ public:
 
     // Appends an entry; returns its index.
     size_t Add(TTray tray, std::string path, TpicData data, TBitmap thumbnail);
+    // The paths of these Out rows (ascending) whose files have been written. During a batch an
+    // entry exists, with an empty file, before its picture is written; a drag must not hand
+    // that over, nor the name of a result that was never written.
+    std::vector<std::string> WrittenResults(const std::vector<size_t>& rows) const;
     // Records that the Out entry with this path was written and is this file now.
     void MarkWritten(const std::string& path, const FileIdentity& identity);
 

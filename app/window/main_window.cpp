@@ -532,10 +532,11 @@ bool TfrmMain::lvOutMouseMove(Qt::MouseButtons buttons, QPoint position) {
     if (dragInProgress_) return false;
     if (!(buttons & (Qt::LeftButton | Qt::RightButton))) return false;
     if (!DragThresholdReached(mouseDownPos_, position)) return false;
-    const std::vector<std::string> paths = model_.Paths(TTray::Out);
+    std::vector<size_t> selected;
+    for (int row = 0; row < lvOut->count(); ++row)
+        if (lvOut->item(row)->isSelected()) selected.push_back(size_t(row));
     dsOut->Files.clear();
-    for (int row = 0; row < lvOut->count() && size_t(row) < paths.size(); ++row)
-        if (lvOut->item(row)->isSelected()) dsOut->Files << QString::fromStdString(paths[size_t(row)]);
+    for (const std::string& path : model_.WrittenResults(selected)) dsOut->Files << QString::fromStdString(path);
     if (dsOut->Files.isEmpty()) return false;
     dragInProgress_ = true;
     dsOut->Execute(lvOut);
@@ -640,11 +641,10 @@ void TfrmMain::ShowWarningBox(const std::string& text) { ::ShowWarningBox(this, 
 // ---- closing --------------------------------------------------------------------------
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
-    // Closing during a batch stops it after the file in hand; queued drops are dropped.
-    if (batchRunning_) {
-        closing_ = true;
-        pendingDrops_.clear();
-    }
+    // Closing during a batch stops it after the file in hand. Drops still queued are dropped,
+    // also when no batch runs yet: a drop posted just before the close must not start one.
+    closing_ = true;
+    pendingDrops_.clear();
     SaveSettings();
     event->accept();
 }

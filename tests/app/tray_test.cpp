@@ -110,6 +110,17 @@ TEST(TrayTexts, InfoTipAndSummaryDescribeTheFilesAsTheyAre) {
     EXPECT_EQ(FileSizeOf(dir.path().string()), -1) << "a folder is not a file";
 }
 
+TEST(TrayTexts, OnlyWrittenResultsAreDraggedOut) {
+    TrayModel trays;
+    for (const char* name : {"/w/a.jpg", "/w/b.jpg", "/w/c.tif", "/w/d.jpg"})
+        trays.Add(TTray::Out, name, TpicData(1, 1, 24), TBitmap());
+    trays.MarkWritten("/w/a.jpg", FileIdentity{});
+    trays.MarkWritten("/w/d.jpg", FileIdentity{});
+    // b is still being written, c had no output type: neither is handed over.
+    EXPECT_EQ(trays.WrittenResults({0, 1, 2, 3}), (std::vector<std::string>{"/w/a.jpg", "/w/d.jpg"}));
+    EXPECT_EQ(trays.WrittenResults({1, 3, 9}), (std::vector<std::string>{"/w/d.jpg"}));
+}
+
 TEST(TrayTexts, ClearingNeverDeletesAnEntryThatWasNotWritten) {
     TempDir dir;
     const std::string result = dir.file("r.jpg");

@@ -419,6 +419,16 @@ void TestMainWindow::quitDuringABatchStopsIt() {
     f.window.reset();
     QCOMPARE(f.ResultFiles(), QStringList());
     QVERIFY2(boxes.boxes.empty(), qPrintable(boxes.Texts()));
+
+    // A drop still waiting for its event when the window closes is not processed.
+    WindowFixture g;
+    g.window->show();
+    QCOMPARE(DropOnIn(*g.window, g.MakeSources(2)), Qt::CopyAction);
+    QTest::mouseClick(g.window->butQuit, Qt::LeftButton);
+    QTest::qWait(100);
+    QCOMPARE(g.window->lvIn->count(), 0);
+    QCOMPARE(g.window->PendingDropCount(), size_t(0));
+    QCOMPARE(g.ResultFiles(), QStringList());
 }
 
 void TestMainWindow::startupReportsBadStoredValues() {
