@@ -69,10 +69,11 @@ void TfrmViewer::showEvent(QShowEvent* event) {
     QScrollArea::showEvent(event);
     if (fitted_) return;
     fitted_ = true;
-    // A picture smaller than the window gets a window that just holds it.
+    // A picture smaller than the window (frame and caption included, as the design size is
+    // meant) gets a window that just holds it, so one 635 pixels wide is not scrolled.
     int w = width(), h = height();
-    if (pictureSize_.width() < w) w = pictureSize_.width();
-    if (pictureSize_.height() < h) h = pictureSize_.height();
+    if (pictureSize_.width() < w + kFrameWidth) w = pictureSize_.width();
+    if (pictureSize_.height() < h + kCaptionHeight) h = pictureSize_.height();
     // Room for the one scroll bar that a long or a wide picture needs, so that it does not
     // bring the other one along.
     if (pictureSize_.height() > h && w == pictureSize_.width()) w += verticalScrollBar()->sizeHint().width();

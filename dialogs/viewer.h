@@ -18,10 +18,10 @@ public:
     QLabel* imgImage = nullptr;
     const QSize& PictureSize() const { return pictureSize_; }
 
-    // Client size of a new window: the reference frame's 640 x 480 outer size less its
-    // 11 x 27 pixels of frame and caption.
-    static constexpr int kDesignClientWidth = 640 - 11;
-    static constexpr int kDesignClientHeight = 480 - 27;
+    // Client size of a new window: the design's outer size less its frame (11) and caption bar (27).
+    static constexpr int kFrameWidth = 11, kCaptionHeight = 27;
+    static constexpr int kDesignClientWidth = 640 - kFrameWidth;
+    static constexpr int kDesignClientHeight = 480 - kCaptionHeight;
 
     ~TfrmViewer() override;
 

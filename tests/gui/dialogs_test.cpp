@@ -235,14 +235,16 @@ void TestDialogs::viewersOpenFitAndCloseWithTheTrays() {
     WriteBmp(small, 100, 80);
     const QString big = f.sources + QStringLiteral("big.bmp");
     WriteBmp(big, 2000, 1500);
-    w.RunBatch({small, big, small});
-    QCOMPARE(w.lvOut->count(), 3);
+    const QString edge = f.sources + QStringLiteral("edge.bmp");
+    WriteBmp(edge, 635, 470);
+    w.RunBatch({small, big, small, edge});
+    QCOMPARE(w.lvOut->count(), 4);
 
     // Double-click with every Out item selected: one viewer each.
     w.butSelectAllClick();
-    QCOMPARE(w.lvOut->selectedItems().size(), 3);
+    QCOMPARE(w.lvOut->selectedItems().size(), 4);
     w.lvOutDblClick();
-    QCOMPARE(int(ViewerList().size()), 3);
+    QCOMPARE(int(ViewerList().size()), 4);
     TfrmViewer* first = ViewerList()[0];
     QCOMPARE(first->windowTitle(), QStringLiteral("small.bmp"));
     QCOMPARE(first->size(), QSize(100, 80));  // just holds the picture
@@ -252,11 +254,13 @@ void TestDialogs::viewersOpenFitAndCloseWithTheTrays() {
     QVERIFY(second->horizontalScrollBar()->maximum() > 0);
     QVERIFY(second->verticalScrollBar()->maximum() > 0);
     QCOMPARE(ViewerList()[2]->windowTitle(), QStringLiteral("small-1.bmp"));
+    // Smaller than the design window with its frame and caption: held whole, not scrolled.
+    QCOMPARE(ViewerList()[3]->size(), QSize(635, 470));
 
     // One closed by hand; Clear Trays closes the rest before the files go.
     QPointer<TfrmViewer> gone = second;
     second->close();
-    QCOMPARE(int(ViewerList().size()), 2);
+    QCOMPARE(int(ViewerList().size()), 3);
     QTest::mouseClick(w.butClearTrays, Qt::LeftButton);
     QCOMPARE(int(ViewerList().size()), 0);
     QVERIFY(WaitFor([&] { return gone.isNull(); }));
