@@ -143,13 +143,17 @@ TBitmap::TBitmap(int width, int height, TPixelFormat format) {
 }
 
 void TBitmap::Allocate(int width, int height, TPixelFormat format) {
+    // Empty until the new pixels exist: a size that is refused, or memory that runs out,
+    // leaves a 0 x 0 bitmap, never old dimensions over missing pixels.
+    Clear();
     const int bits = ::BitsPerPixel(format);
     const uint64_t total = CheckPictureSize(width, height, bits, 4);
+    const size_t stride = width > 0 ? static_cast<size_t>(CheckPictureSize(width, 1, bits, 4)) : 0;
+    pixels_ = PixelStore(static_cast<size_t>(total));
     width_ = width;
     height_ = height;
     format_ = format;
-    stride_ = width > 0 ? static_cast<size_t>(CheckPictureSize(width, 1, bits, 4)) : 0;
-    pixels_ = PixelStore(static_cast<size_t>(total));
+    stride_ = stride;
     // Row padding is never drawn on; keep it zero so whole rows written to a file are
     // deterministic.
     const size_t used = (size_t(width) * size_t(bits) + 7) / 8;

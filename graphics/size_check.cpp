@@ -1,5 +1,7 @@
 #include "graphics/size_check.h"
 
+#include <algorithm>
+
 #include "graphics/errors.h"
 
 PictureLimits& CurrentPictureLimits() {
@@ -14,8 +16,10 @@ uint64_t CheckPictureSize(int64_t width, int64_t height, int bitsPerPixel, int r
                                             static_cast<long long>(width), static_cast<long long>(height)));
     const uint64_t w = static_cast<uint64_t>(width);
     const uint64_t h = static_cast<uint64_t>(height);
-    // Each factor is below 2^32 after this test, so the products below cannot wrap.
-    if (w > 0xFFFFFFFFull || h > 0xFFFFFFFFull || (w != 0 && h != 0 && w * h > limits.maxPixels))
+    // Each factor is below 2^32 after this test, so the products below cannot wrap. An empty
+    // side counts as one: a 0 x 2,000,000,000 picture holds no pixels, but a reader would
+    // still walk its two billion rows.
+    if (w > 0xFFFFFFFFull || h > 0xFFFFFFFFull || std::max<uint64_t>(w, 1) * std::max<uint64_t>(h, 1) > limits.maxPixels)
         throw EInvalidGraphic(FormatMessage("Picture too large (%llu x %llu pixels)",
                                             static_cast<unsigned long long>(w), static_cast<unsigned long long>(h)));
     const uint64_t rowBits = w * static_cast<uint64_t>(bitsPerPixel);

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "graphics/errors.h"
+#include "graphics/size_check.h"
 
 void TStream::ReadBuffer(void* buffer, size_t count) {
     if (count != 0 && Read(buffer, count) != count) throw EReadError(kStreamReadError);
@@ -26,7 +27,8 @@ uint64_t TStream::Remaining() const {
 }
 
 std::vector<uint8_t> TStream::ReadRest() {
-    std::vector<uint8_t> bytes(static_cast<size_t>(Remaining()));
+    // A multi-gigabyte file given a picture's name fails clearly instead of exhausting memory.
+    std::vector<uint8_t> bytes(static_cast<size_t>(CheckAllocation(Remaining(), 1)));
     ReadBuffer(bytes.data(), bytes.size());
     return bytes;
 }

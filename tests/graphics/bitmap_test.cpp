@@ -2,6 +2,8 @@
 
 #include "graphics/bitmap.h"
 #include "graphics/errors.h"
+#include "graphics/size_check.h"
+#include "graphics/stream.h"
 
 TEST(Bitmap, NewAndEnlargedPixelsAreWhite) {
     TBitmap bmp(3, 2, TPixelFormat::pf24bit);
@@ -29,6 +31,29 @@ TEST(Bitmap, ScanLineOutOfRangeFails) {
         EXPECT_STREQ(e.what(), "Scan line index out of range");
     }
     EXPECT_THROW(bmp.ScanLine(-1), EInvalidGraphicOperation);
+}
+
+TEST(Bitmap, RefusedSizesLeaveNothingHalfMade) {
+    for (const bool overwrite : {false, true}) {
+        TBitmap bmp(10, 10, TPixelFormat::pf24bit);
+        EXPECT_THROW(overwrite ? bmp.SetSizeForOverwrite(100000, 100000) : bmp.SetSize(100000, 100000),
+                     EInvalidGraphic);
+        // Empty, not the old size over missing pixels.
+        EXPECT_EQ(bmp.Width(), 0);
+        EXPECT_EQ(bmp.Height(), 0);
+        EXPECT_THROW(bmp.ScanLine(0), EInvalidGraphicOperation);
+    }
+    // An empty side does not let the other run to billions of rows for a reader to walk.
+    EXPECT_THROW(TBitmap(0, 2000000000, TPixelFormat::pf24bit), EInvalidGraphic);
+    EXPECT_NO_THROW(TBitmap(0, 1000, TPixelFormat::pf24bit));
+
+    // Reading a whole file into memory is bounded by the same allocation limit.
+    const PictureLimits saved = CurrentPictureLimits();
+    CurrentPictureLimits().maxAllocation = 64;
+    TMemoryStream small(std::vector<uint8_t>(64, 1)), large(std::vector<uint8_t>(65, 1));
+    EXPECT_EQ(small.ReadRest().size(), 64u);
+    EXPECT_THROW(large.ReadRest(), EInvalidGraphic);
+    CurrentPictureLimits() = saved;
 }
 
 TEST(Bitmap, PixelFormatConversionGoesThroughThePalette) {
