@@ -1,6 +1,7 @@
 #include "graphics/platform_graphics.h"
 
 #include <algorithm>
+#include <exception>
 #include <optional>
 #include <vector>
 
@@ -74,10 +75,15 @@ void TIcon::ReadPicture(TStream& stream) {
     const uint16_t count = r.u16le();
     if (reserved != 0 || (type != 1 && type != 2) || count == 0) throw EInvalidGraphic("Not a Windows icon file");
 
-    std::optional<IconEntry> best;
+    std::vector<IconEntry> candidates;
     bool sawPng = false;
     std::string firstError;
+    bool directoryCut = false;
     for (uint16_t i = 0; i < count; ++i) {
+        if (r.remaining() < 16) {
+            directoryCut = true;  // use the entries read so far
+            break;
+        }
         r.skip(8);  // width, height, colours, reserved, planes, bit count: the image header says it better
         IconEntry e;
         e.size = r.u32le();
@@ -98,20 +104,41 @@ void TIcon::ReadPicture(TStream& stream) {
             if (firstError.empty()) firstError = error.what();
             continue;
         }
-        if (!best || e.pixels > best->pixels || (e.pixels == best->pixels && e.bitCount > best->bitCount)) best = e;
+        candidates.push_back(e);
     }
-    if (!best) {
+    if (candidates.empty() && firstError.empty() && !sawPng && directoryCut) throw EReadError(kStreamReadError);
+
+    // The largest, then the deepest image; one that turns out to be damaged gives way to the
+    // next, so a single bad entry does not make the whole icon unreadable. Only a few are
+    // tried: a directory of thousands of broken entries must not mean thousands of decodes.
+    std::stable_sort(candidates.begin(), candidates.end(), [](const IconEntry& a, const IconEntry& b) {
+        return a.pixels != b.pixels ? a.pixels > b.pixels : a.bitCount > b.bitCount;
+    });
+    constexpr size_t kMaxAttempts = 4;
+    if (candidates.size() > kMaxAttempts) candidates.resize(kMaxAttempts);
+    std::exception_ptr firstFailure;
+    std::optional<TBitmap> decoded;
+    for (const IconEntry& e : candidates) {
+        try {
+            ByteReader image(std::span<const uint8_t>(data.data() + e.offset, e.size));
+            DibHeader h = IconImageHeader(image);
+            // In icons the fourth byte of 32-bit pixels is alpha.
+            if (h.bitCount == 32 && h.alphaMask == 0) h.alphaMask = 0xFF000000u;
+            const std::vector<TRGBQuad> palette = ReadDibPalette(image, h, static_cast<size_t>(-1));
+            TBitmap bitmap = DecodeDibPixels(image, h, palette);
+            if (!bitmap.AlphaMeaningful) ApplyAndMask(image, h, bitmap);
+            decoded = std::move(bitmap);
+            break;
+        } catch (const EImbrixError&) {
+            if (!firstFailure) firstFailure = std::current_exception();
+        }
+    }
+    if (!decoded) {
+        if (firstFailure) std::rethrow_exception(firstFailure);
         if (sawPng) throw EInvalidGraphic("Icons with PNG-compressed images are not supported yet");
         throw EInvalidGraphic(firstError.empty() ? std::string("The icon file holds no image") : firstError);
     }
-
-    ByteReader image(std::span<const uint8_t>(data.data() + best->offset, best->size));
-    DibHeader h = IconImageHeader(image);
-    // In icons the fourth byte of 32-bit pixels is alpha.
-    if (h.bitCount == 32 && h.alphaMask == 0) h.alphaMask = 0xFF000000u;
-    const std::vector<TRGBQuad> palette = ReadDibPalette(image, h, static_cast<size_t>(-1));
-    TBitmap result = DecodeDibPixels(image, h, palette);
-    if (!result.AlphaMeaningful) ApplyAndMask(image, h, result);
+    TBitmap result = std::move(*decoded);
 
     TProgressEvent listener = std::move(OnProgress);
     static_cast<TBitmap&>(*this) = std::move(result);

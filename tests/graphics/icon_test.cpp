@@ -150,6 +150,14 @@ TEST(Icon, BrokenFilesFailCleanly) {
     shortPixels.resize(good.size() - 6);  // XOR rows cut
     EXPECT_EQ(ErrorOf(BuildIco({shortPixels})), "Stream read error");
 
+    // A damaged entry gives way to the next best one.
+    std::vector<uint8_t> bigButCut = IconImage(8, 8, 24, {}, Rows(8, 24, 0x40), Rows(8, 1, 0));
+    bigButCut.resize(bigButCut.size() / 2);
+    std::vector<uint8_t> fallback = BuildIco({bigButCut, good});
+    const TIcon icon = Read(fallback);
+    EXPECT_EQ(icon.Width(), 1);
+    EXPECT_EQ(icon.Pixel(0, 0), RGBColor(3, 2, 1));
+
     DibSpec huge;
     huge.width = 70000;
     huge.height = 140000;
