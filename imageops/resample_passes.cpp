@@ -256,7 +256,7 @@ void ResamplePasses(PassImage source, int width, int rows, const TapTable& horiz
     // One slack byte for the horizontal loop's 4-byte stores; rows rounded to 64 bytes.
     const size_t ringStride = (rowBytes + 1 + 63) / 64 * 64;
     const uint64_t ringBytes = CheckAllocation(ringStride, static_cast<uint64_t>(ringRows));
-    CheckAllocation(bufferColumns * kColumnFloats, sizeof(float));
+    if (!direct) CheckAllocation(bufferColumns * kColumnFloats, sizeof(float));  // the direct loop has no buffer
 
     ParallelFor(vertical.outputs, threads, kBlockRows, [&](int64_t begin, int64_t end) {
         std::vector<float> buffer(direct ? 0 : bufferColumns * kColumnFloats, 0.0f);
