@@ -2,8 +2,8 @@
 
 #include <charconv>
 #include <cmath>
-#include <system_error>
 #include <set>
+#include <system_error>
 #include <utility>
 
 #include "app/core/file_util.h"
