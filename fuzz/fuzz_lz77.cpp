@@ -3,6 +3,9 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return fuzz::RunDecoder(data, size, [](fuzz::Params& p) {
-        return std::make_unique<TLZ77Decoder>(p.pick<int32_t>({1, 4, 0, 2, 7}), p.flag());
+        // Named first: function arguments have no fixed order of evaluation.
+        const int32_t flushMode = p.pick<int32_t>({1, 4, 0, 2, 7});
+        const bool autoReset = p.flag();
+        return std::make_unique<TLZ77Decoder>(flushMode, autoReset);
     });
 }

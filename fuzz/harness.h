@@ -30,7 +30,13 @@ public:
         rest_ = std::span<const uint8_t>(data + size_, size - size_);
     }
     uint8_t u8() { return next_ < size_ ? bytes_[next_++] : (next_++, 0); }
-    uint16_t u16() { return static_cast<uint16_t>(u8() | (u8() << 8)); }
+    // Two statements: the operands of | have no fixed order, and the replay tests are built
+    // by another compiler than the fuzzers.
+    uint16_t u16() {
+        const uint8_t low = u8();
+        const uint8_t high = u8();
+        return static_cast<uint16_t>(low | (high << 8));
+    }
     bool flag() { return u8() & 1; }
     // One of the listed values.
     template <class T>
