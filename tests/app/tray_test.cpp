@@ -4,6 +4,7 @@
 #include <clocale>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "app/core/progress_text.h"
@@ -65,28 +66,42 @@ TEST(TrayTexts, NumbersAreGroupedWithOneDecimal) {
     EXPECT_EQ(FormatKilobytes(int64_t(5) << 40), "5,368,709,120.0K");  // beyond 32 bits
 }
 
+namespace {
+// Makes LC_NUMERIC the locale of that name found in `folder`; puts both the locale and the
+// search path back when it dies.
+class NumericLocale {
+public:
+    NumericLocale(const std::string& folder, const char* name) : previous_(std::setlocale(LC_NUMERIC, nullptr)) {
+        if (const char* path = std::getenv("LOCPATH")) oldPath_ = path;
+        ::setenv("LOCPATH", folder.c_str(), 1);
+        active_ = std::setlocale(LC_NUMERIC, name) != nullptr;
+    }
+    ~NumericLocale() {
+        std::setlocale(LC_NUMERIC, previous_.c_str());
+        if (oldPath_)
+            ::setenv("LOCPATH", oldPath_->c_str(), 1);
+        else
+            ::unsetenv("LOCPATH");
+    }
+    bool Active() const { return active_; }
+
+private:
+    std::string previous_;
+    std::optional<std::string> oldPath_;
+    bool active_ = false;
+};
+}  // namespace
+
 // The window runs with the user's C locale; in German the decimal point of printf is a comma.
 TEST(TrayTexts, NumbersIgnoreTheProcessLocale) {
     TempDir dir;
     const std::string build = "localedef -i de_DE -f UTF-8 -c " + dir.file("de_DE.UTF-8") + " >/dev/null 2>&1";
     if (std::system(build.c_str()) != 0 || !std::filesystem::exists(dir.file("de_DE.UTF-8") + "/LC_NUMERIC"))
         GTEST_SKIP() << "localedef or the de_DE locale source is missing";
-    const char* oldPath = std::getenv("LOCPATH");
-    const std::string restorePath = oldPath ? oldPath : "";
-    ::setenv("LOCPATH", dir.path().c_str(), 1);
-    const std::string previous = std::setlocale(LC_NUMERIC, nullptr);
-    ASSERT_NE(std::setlocale(LC_NUMERIC, "de_DE.UTF-8"), nullptr);
-
-    const std::string kilobytes = FormatKilobytes(1264000, NumberSeparators{".", ","});
-    const std::string plain = FormatNumber1(2.0);
-
-    std::setlocale(LC_NUMERIC, previous.c_str());
-    if (oldPath)
-        ::setenv("LOCPATH", restorePath.c_str(), 1);
-    else
-        ::unsetenv("LOCPATH");
-    EXPECT_EQ(kilobytes, "1.234,4K");
-    EXPECT_EQ(plain, "2.0");
+    const NumericLocale german(dir.path().string(), "de_DE.UTF-8");
+    ASSERT_TRUE(german.Active());
+    EXPECT_EQ(FormatKilobytes(1264000, NumberSeparators{".", ","}), "1.234,4K");
+    EXPECT_EQ(FormatNumber1(2.0), "2.0");
 }
 
 TEST(TrayTexts, InfoTipAndSummaryDescribeTheFilesAsTheyAre) {

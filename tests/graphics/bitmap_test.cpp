@@ -4,6 +4,7 @@
 #include "graphics/errors.h"
 #include "graphics/size_check.h"
 #include "graphics/stream.h"
+#include "tests/support/test_support.h"
 
 TEST(Bitmap, NewAndEnlargedPixelsAreWhite) {
     TBitmap bmp(3, 2, TPixelFormat::pf24bit);
@@ -48,12 +49,11 @@ TEST(Bitmap, RefusedSizesLeaveNothingHalfMade) {
     EXPECT_NO_THROW(TBitmap(0, 1000, TPixelFormat::pf24bit));
 
     // Reading a whole file into memory is bounded by the same allocation limit.
-    const PictureLimits saved = CurrentPictureLimits();
+    testsupport::LimitsGuard guard;
     CurrentPictureLimits().maxAllocation = 64;
     TMemoryStream small(std::vector<uint8_t>(64, 1)), large(std::vector<uint8_t>(65, 1));
     EXPECT_EQ(small.ReadRest().size(), 64u);
     EXPECT_THROW(large.ReadRest(), EInvalidGraphic);
-    CurrentPictureLimits() = saved;
 }
 
 TEST(Bitmap, PixelFormatConversionGoesThroughThePalette) {

@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QApplication>
 #include <QTest>
@@ -27,6 +28,9 @@ using namespace guitest;
 class TestDialogs : public QObject {
     Q_OBJECT
 private slots:
+    // Viewers live in a process-wide list: a test that fails half-way must not leave its
+    // windows to the next one.
+    void cleanup() { CloseAllViewers(); }
     void errorBoxText();
     void settingsDialogFields();
     void settingsExchangeOkStoresAndSaves();
@@ -202,6 +206,8 @@ void TestDialogs::browseKeepsOrTakesTheFolder() {
         startedAt = start;
         return answer;
     });
+    // Put back also when a comparison fails and returns early: the chooser refers to locals.
+    const auto restore = qScopeGuard([&] { TFolderBrowse::SetChooser(previous); });
     QTemporaryDir chosen;
     TfrmSettings d(nullptr);
     d.txtWorkDir->setText(QStringLiteral("/var/tmp/"));
@@ -222,7 +228,6 @@ void TestDialogs::browseKeepsOrTakesTheFolder() {
     answer.clear();
     QTest::mouseClick(d.butBrowse, Qt::LeftButton);
     QCOMPARE(startedAt, QString());
-    TFolderBrowse::SetChooser(previous);
 }
 
 void TestDialogs::viewersOpenFitAndCloseWithTheTrays() {

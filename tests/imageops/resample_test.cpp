@@ -342,11 +342,12 @@ TEST(ResampleBitmap, VeryWideRowShrunkToFewColumns) {
     }
     // The direct loop (Triangle reads every column for each pair of outputs here) needs no
     // column buffer, so the 13 MB such a buffer would take must not count against the limit.
-    const PictureLimits saved = CurrentPictureLimits();
-    CurrentPictureLimits().maxAllocation = 8 << 20;
     const FilterEntry& triangle = Filter("Triangle");
     TBitmap target(3, 2, TPixelFormat::pf24bit);
-    EXPECT_NO_THROW(ResampleBitmap(src, target, triangle.kernel, triangle.support));
-    CurrentPictureLimits() = saved;
+    {
+        testsupport::LimitsGuard guard;
+        CurrentPictureLimits().maxAllocation = 8 << 20;
+        EXPECT_NO_THROW(ResampleBitmap(src, target, triangle.kernel, triangle.support));
+    }
     EXPECT_TRUE(SamePixels(target, reference::Resample(src, 3, 2, triangle.kernel, triangle.support)));
 }

@@ -33,16 +33,6 @@ void ExpectError(F&& f, const std::string& want) {
 
 std::string JpegError(int code) { return "JPEG error #" + std::to_string(code); }
 
-// Lowers the picture limits for one test.
-class LimitsGuard {
-public:
-    LimitsGuard() : saved_(CurrentPictureLimits()) {}
-    ~LimitsGuard() { CurrentPictureLimits() = saved_; }
-
-private:
-    PictureLimits saved_;
-};
-
 // Offset of the first start-of-frame marker (baseline or progressive).
 size_t FindStartOfFrame(const std::vector<uint8_t>& bytes) {
     for (size_t i = 2; i + 9 < bytes.size(); ++i)
@@ -215,7 +205,7 @@ TEST(JpegImage, LibraryMemoryStaysWithinTheAllocationLimit) {
     // 8-bit output keeps our bitmap small while the library needs a whole-picture
     // coefficient buffer (progressive) and a histogram (two-pass quantizer).
     const std::vector<uint8_t> bytes = Encode(SmoothBitmap(256, 256), 90, true);
-    LimitsGuard guard;
+    testsupport::LimitsGuard guard;
     CurrentPictureLimits().maxAllocation = 100 * 1024;
     TJPEGImage jpg;
     jpg.SetOutputDepth(TJPEGPixelFormat::jf8Bit);
@@ -497,6 +487,7 @@ TEST(JpegImage, DamagedFilesNeverCrash) {
             ++refused;
         }
     }
-    EXPECT_EQ(decoded + refused, 300);
+    // Both outcomes occur: damage is noticed, and a damaged file still shows what it can.
+    EXPECT_GT(refused, 0);
     EXPECT_GT(decoded, 0);
 }

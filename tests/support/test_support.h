@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "graphics/bitmap.h"
+#include "graphics/size_check.h"
 
 namespace testsupport {
 
@@ -31,6 +32,18 @@ public:
 
 private:
     std::filesystem::path path_;
+};
+
+// Restores the picture limits when the test ends, also when it fails half-way.
+class LimitsGuard {
+public:
+    LimitsGuard() : saved_(CurrentPictureLimits()) {}
+    ~LimitsGuard() { CurrentPictureLimits() = saved_; }
+    LimitsGuard(const LimitsGuard&) = delete;
+    LimitsGuard& operator=(const LimitsGuard&) = delete;
+
+private:
+    PictureLimits saved_;
 };
 
 void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes);
