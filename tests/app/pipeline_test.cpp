@@ -144,7 +144,7 @@ TEST_F(PipelineTest, InvalidSpecialFieldsShowTheBoxAndDoNothingElse) {
         RecordingHost host(WorkDir());
         host.scale = choice;
         EXPECT_EQ(ProcessFiles(host, {a}), BatchOutcome::Rejected);
-        ASSERT_EQ(host.events.size(), 1u) << "first event: " << host.events.front();
+        ASSERT_EQ(host.events.size(), 1u) << "first event: " << (host.events.empty() ? std::string("(none)") : host.events.front());
         EXPECT_EQ(host.errors.at(0), kSpecialSizeMessage);
         EXPECT_EQ(host.begins, 0);
     }

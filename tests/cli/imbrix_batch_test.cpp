@@ -141,7 +141,10 @@ TEST_F(BatchTest, RacingBatchesNeverOverwriteEachOther) {
     for (int i = 0; i < kFiles; ++i) files += " " + Quote(photo);
     const std::string cmd = std::string(IMBRIX_BATCH) + " -t bmp -s full -o " + Quote(work.path().string()) + files;
     const std::string a = logs.file("a"), b = logs.file("b");
-    ASSERT_EQ(testsupport::RunCommand("(" + cmd + " >" + a + " & " + cmd + " >" + b + " & wait)"), 0);
+    // Both batches must succeed: the status is the second's, or the first's if that failed.
+    ASSERT_EQ(testsupport::RunCommand("(" + cmd + " >" + a + " & first=$!; " + cmd + " >" + b +
+                                      "; second=$?; wait $first && exit $second)"),
+              0);
     std::set<std::string> printed;
     size_t lines = 0;
     for (const std::string& out : {Slurp(a), Slurp(b)}) {

@@ -84,8 +84,12 @@ void CheckRun(const CodecCase& c, const Bytes& input, size_t window, int32_t pac
                                 << input.size() << " bytes, packed " << packed << ", unpacked " << unpacked << ")";
     ASSERT_LE(r.sourceAdvance, input.size()) << c.name;
     ASSERT_LE(r.destAdvance, window) << c.name;
-    if (!c.movesSource) ASSERT_EQ(r.sourceAdvance, 0u) << c.name;
-    if (!c.movesDest) ASSERT_EQ(r.destAdvance, 0u) << c.name;
+    if (!c.movesSource) {
+        ASSERT_EQ(r.sourceAdvance, 0u) << c.name;
+    }
+    if (!c.movesDest) {
+        ASSERT_EQ(r.destAdvance, 0u) << c.name;
+    }
 }
 
 }  // namespace
@@ -155,6 +159,8 @@ TEST(CodecBounds, TiffJPEGWithASmallTargetWindow) {
         decoder.DecodeInit();
         auto r = codectest::RunDecode(decoder, jpeg, window, int32_t(jpeg.size()), 64);
         EXPECT_TRUE(r.guardsIntact) << "window " << window;
-        if (window == 64) EXPECT_EQ(r.output, Bytes(64, 128));
+        if (window == 64) {
+            EXPECT_EQ(r.output, Bytes(64, 128));
+        }
     }
 }

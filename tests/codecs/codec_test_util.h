@@ -33,13 +33,23 @@ inline DecodeResult RunDecode(TDecoder& decoder, const Bytes& input, size_t outp
     TDecodeTarget dst(buffer.data() + kGuardSize, outputSize);
     const TDecodeSource srcBefore = src;
     const TDecodeTarget dstBefore = dst;
-    decoder.Decode(src, dst, packedSize, unpackedSize);
+    auto guardsIntact = [&] {
+        for (size_t i = 0; i < kGuardSize; ++i)
+            if (buffer[i] != kGuard || buffer[buffer.size() - 1 - i] != kGuard) return false;
+        return true;
+    };
+    try {
+        decoder.Decode(src, dst, packedSize, unpackedSize);
+    } catch (...) {
+        // Giving up is allowed; writing outside the window first is not.
+        EXPECT_TRUE(guardsIntact()) << "wrote outside a window of " << outputSize << " bytes, then failed";
+        throw;
+    }
     DecodeResult r;
     r.sourceAdvance = static_cast<size_t>(src.data() - srcBefore.data());
     r.destAdvance = static_cast<size_t>(dst.data() - dstBefore.data());
     r.output.assign(buffer.begin() + kGuardSize, buffer.begin() + kGuardSize + outputSize);
-    for (size_t i = 0; i < kGuardSize; ++i)
-        if (buffer[i] != kGuard || buffer[buffer.size() - 1 - i] != kGuard) r.guardsIntact = false;
+    r.guardsIntact = guardsIntact();
     return r;
 }
 

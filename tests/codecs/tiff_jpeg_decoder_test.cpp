@@ -244,6 +244,9 @@ TEST(TiffJPEG, TruncatedStripWarnsAndStaysInBounds) {
     // The decoder is reusable for the next strip after a short one.
     auto again = RunDecode(decoder, jpeg.image, w * h * 3, int32_t(jpeg.image.size()), w * h * 3);
     EXPECT_TRUE(again.guardsIntact);
+    Bytes want = ReferenceDecode(jpeg.image, 3);
+    for (size_t i = 0; i + 2 < want.size(); i += 3) std::swap(want[i], want[i + 2]);
+    EXPECT_EQ(again.output, want);
     decoder.DecodeEnd();
 }
 
@@ -282,7 +285,8 @@ TEST(TiffJPEG, ProgressiveStripsWithTooManyScansAreRefused) {
 
     const Compressed refused = Compress(pixels, w, h, 1, 1, 1, false, many);
     EXPECT_EQ(DecodeError(p, refused.image, w * h), "JPEG file has too many scans");
-    // The same decoder object still reads a good strip afterwards.
+    // The decoder that refused a strip still reads a good one afterwards.
+    EXPECT_THROW(RunDecode(decoder, refused.image, w * h, int32_t(refused.image.size()), w * h), EJPEG);
     auto again = RunDecode(decoder, ok.image, w * h, int32_t(ok.image.size()), w * h);
     EXPECT_EQ(again.output, r.output);
     decoder.DecodeEnd();

@@ -141,6 +141,7 @@ TEST(GifReader, AnimationLoadsAsItsFirstFrameAtItsOwnSize) {
     EXPECT_THROW(gif.SetWidth(5), EInvalidGraphicOperation);
     try {
         gif.SetHeight(5);
+        ADD_FAILURE() << "the height of a GIF image was changed";
     } catch (const EInvalidGraphicOperation& e) {
         EXPECT_STREQ(e.what(), "Cannot change the Size of a GIF image");
     }
