@@ -88,14 +88,20 @@ std::string Candidate(const std::string& stem, const std::string& extension, int
     throw EConvertError(FormatMessage("'%s' is not a valid integer value", text.c_str()));
 }
 
-// One "Special" dimension in pixels: the value itself, or a percentage of the base size.
-int SpecialDimension(const std::string& text, const std::string& units, int base) {
+// One "Special" field: the number typed, and what it means in pixels (the number itself, or
+// a percentage of the base size).
+struct SpecialField {
+    int typed;
+    int pixels;
+};
+
+SpecialField SpecialDimension(const std::string& text, const std::string& units, int base) {
     const std::optional<int> value = ParseIntegerField(text);
     if (!value) NotAnInteger(text);
-    if (units == kUnitPixels) return *value;
+    if (units == kUnitPixels) return {*value, *value};
     int32_t product = 0;
     if (__builtin_mul_overflow(int32_t(*value), int32_t(base), &product)) throw EIntOverflow();
-    return static_cast<int>(static_cast<long double>(product) / 100.0L);
+    return {*value, static_cast<int>(static_cast<long double>(product) / 100.0L)};
 }
 
 int TruncToInt(long double value) {
@@ -150,18 +156,17 @@ TargetSize ComputeTargetSize(int baseWidth, int baseHeight, const ScaleChoice& c
         case ScaleMode::QuarterSize: return {TruncToInt(a / 4.0L), TruncToInt(b / 4.0L)};
         case ScaleMode::Special: break;
     }
-    int w = SpecialDimension(choice.WidthText, choice.WidthUnits, a);
-    int h = SpecialDimension(choice.HeightText, choice.HeightUnits, b);
+    const SpecialField width = SpecialDimension(choice.WidthText, choice.WidthUnits, a);
+    const SpecialField height = SpecialDimension(choice.HeightText, choice.HeightUnits, b);
+    int w = width.pixels, h = height.pixels;
     if (a <= 0 || b <= 0) return {w, h};
     // The ratios are doubles (so 1000 x 750 gives the double just below 4/3); the products
     // and quotients long double, truncated toward zero.
     const double own = double(a) / double(b);
     // Only a field the user left at 0 follows the other one; a small percentage that comes
     // out as 0 pixels stays 0 and is refused, rather than turning into the other side's size.
-    const bool widthFollows = ParseIntegerField(choice.WidthText) == 0;
-    const bool heightFollows = ParseIntegerField(choice.HeightText) == 0;
-    if (widthFollows && h > 0) return {TruncToInt(static_cast<long double>(h) * own), h};
-    if (heightFollows && w > 0) return {w, TruncToInt(static_cast<long double>(w) / own)};
+    if (width.typed == 0 && h > 0) return {TruncToInt(static_cast<long double>(h) * own), h};
+    if (height.typed == 0 && w > 0) return {w, TruncToInt(static_cast<long double>(w) / own)};
     if (preserveAspectRatio && w > 0 && h > 0) {
         const double asked = double(w) / double(h);
         if (asked >= own)
