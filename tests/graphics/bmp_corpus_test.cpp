@@ -13,6 +13,7 @@
 #include "graphics/errors.h"
 #include "graphics/stream.h"
 #include "tests/graphics/bmp_builder.h"
+#include "tests/support/reference_decoders.h"
 #include "tests/support/test_support.h"
 
 namespace fs = std::filesystem;
@@ -20,63 +21,6 @@ using namespace testsupport;
 using testbmp::Flatten;
 
 namespace {
-
-const char* const kPython = "/usr/bin/python3";
-
-bool HavePillow() {
-    static const bool have =
-        HaveProgram(kPython) && RunCommand(std::string(kPython) + " -c 'import PIL' >/dev/null 2>&1") == 0;
-    return have;
-}
-
-// Pillow's decode of a picture, flattened onto white like our pipeline does.
-std::optional<TBitmap> PillowDecode(const fs::path& picture, const TempDir& dir) {
-    static constexpr std::string_view kScript =
-        "import sys\n"
-        "from PIL import Image\n"
-        "im = Image.open(sys.argv[1]); im.load()\n"
-        "im = im.convert('RGBA')\n"
-        "bg = Image.new('RGBA', im.size, (255, 255, 255, 255))\n"
-        "bg.alpha_composite(im)\n"
-        "im = bg.convert('RGB')\n"
-        "open(sys.argv[2], 'wb').write(b'%d %d\\n' % im.size + im.tobytes())\n";
-    const std::string script = dir.file("dump.py");
-    WriteFile(script, std::vector<uint8_t>(kScript.begin(), kScript.end()));
-    const std::string out = dir.file("pixels.raw");
-    if (RunCommand(std::string(kPython) + " " + script + " '" + picture.string() + "' " + out + " 2>/dev/null") != 0)
-        return std::nullopt;
-    const std::vector<uint8_t> raw = ReadFile(out);
-    int w = 0, h = 0, used = 0;
-    if (std::sscanf(reinterpret_cast<const char*>(raw.data()), "%d %d\n%n", &w, &h, &used) != 2) return std::nullopt;
-    if (raw.size() != size_t(used) + size_t(w) * size_t(h) * 3) return std::nullopt;
-    TBitmap bmp(w, h, TPixelFormat::pf24bit);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const uint8_t* p = raw.data() + used + (size_t(y) * w + x) * 3;
-            bmp.SetPixel(x, y, RGBColor(p[0], p[1], p[2]));
-        }
-    return bmp;
-}
-
-// Largest per-channel difference of two same-sized 24-bit bitmaps; a message on mismatch.
-int MaxDifference(const TBitmap& a, const TBitmap& b, std::string* where) {
-    int worst = 0;
-    for (int y = 0; y < a.Height(); ++y)
-        for (int x = 0; x < a.Width(); ++x) {
-            const TColor ca = a.Pixel(x, y), cb = b.Pixel(x, y);
-            for (int s = 0; s < 24; s += 8) {
-                const int d = std::abs(int((ca >> s) & 255) - int((cb >> s) & 255));
-                if (d > worst) {
-                    worst = d;
-                    char text[128];
-                    std::snprintf(text, sizeof text, "at (%d,%d) had #%06X wanted #%06X", x, y, unsigned(ca),
-                                  unsigned(cb));
-                    *where = text;
-                }
-            }
-        }
-    return worst;
-}
 
 TBitmap Load(const fs::path& path) {
     TBitmap bmp;
@@ -89,7 +33,6 @@ TBitmap Load(const fs::path& path) {
 TEST(BmpCorpus, GoodFilesMatchPillow) {
     REQUIRE_CORPUS(corpus);
     if (!HavePillow()) GTEST_SKIP() << "Pillow not installed";
-    TempDir dir;
     int compared = 0;
     for (const auto& entry : fs::directory_iterator(corpus / "bmpsuite" / "g")) {
         SCOPED_TRACE(entry.path().filename().string());
@@ -98,7 +41,7 @@ TEST(BmpCorpus, GoodFilesMatchPillow) {
         if (entry.path().filename() == "pal4rle.bmp") continue;
         TBitmap loaded;
         ASSERT_NO_THROW(loaded = Load(entry.path()));
-        const std::optional<TBitmap> expected = PillowDecode(entry.path(), dir);
+        const std::optional<TBitmap> expected = PillowDecode(entry.path());
         if (!expected) continue;  // rgb32bf: Pillow refuses its masks; the renderings test covers it
         const TBitmap ours = Flatten(loaded);
         ASSERT_EQ(ours.Width(), expected->Width());
@@ -115,7 +58,6 @@ TEST(BmpCorpus, GoodFilesMatchPillow) {
 TEST(BmpCorpus, GoodFilesMatchTheSuiteRenderings) {
     REQUIRE_CORPUS(corpus);
     if (!HavePillow()) GTEST_SKIP() << "Pillow not installed";
-    TempDir dir;
     const fs::path suite = corpus / "bmpsuite";
     const std::map<std::string, std::string> pairs = {
         {"pal1.bmp", "pal1.png"},         {"pal1wb.bmp", "pal1.png"},       {"pal1bg.bmp", "pal1bg.png"},
@@ -129,7 +71,7 @@ TEST(BmpCorpus, GoodFilesMatchTheSuiteRenderings) {
     for (const auto& [bmpName, pngName] : pairs) {
         SCOPED_TRACE(bmpName + " against " + pngName);
         TBitmap loaded = Load(suite / "g" / bmpName);
-        const std::optional<TBitmap> expected = PillowDecode(suite / "html" / pngName, dir);
+        const std::optional<TBitmap> expected = PillowDecode(suite / "html" / pngName);
         ASSERT_TRUE(expected);
         const TBitmap ours = Flatten(loaded);
         ASSERT_EQ(ours.Width(), expected->Width());
@@ -182,14 +124,13 @@ TEST(BmpCorpus, KnownVerdictsOnOddFiles) {
 TEST(BmpCorpus, QuestionableFilesPillowReadsMatchIt) {
     REQUIRE_CORPUS(corpus);
     if (!HavePillow()) GTEST_SKIP() << "Pillow not installed";
-    TempDir dir;
     // Files whose meaning is settled: same pixels as Pillow once flattened onto white.
     for (const char* name : {"pal2.bmp", "pal8os2v2.bmp", "pal8os2v2-16.bmp", "pal8os2sp.bmp", "pal8offs.bmp",
                              "pal8oversizepal.bmp", "rgb32h52.bmp", "rgb24largepal.bmp", "rgb24prof.bmp",
                              "rgb32fakealpha.bmp", "rgba32.bmp", "rgba32abf.bmp", "rgba32h56.bmp"}) {
         SCOPED_TRACE(name);
         const fs::path path = corpus / "bmpsuite" / "q" / name;
-        const std::optional<TBitmap> expected = PillowDecode(path, dir);
+        const std::optional<TBitmap> expected = PillowDecode(path);
         if (!expected) continue;  // Pillow refuses some of them; that is no verdict on us
         TBitmap loaded = Load(path);
         const TBitmap ours = Flatten(loaded);
