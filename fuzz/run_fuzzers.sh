@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer harnesses with clang, ASan and UBSan and runs each one for a while
 # (default 30 s) on a copy of its seed corpus. Fails when any harness finds something; the
-# finding is printed (base64) so that it can be saved under fuzz/crashes/<what>/.
+# finding is printed (base64) so that it can be saved under fuzz/crashes/<what>/. A harness
+# with a dictionary of its format's words has it at fuzz/dicts/<what>.dict.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -27,7 +28,9 @@ for exe in "$build"/fuzz/fuzz_*; do
   mkdir -p "$work/corpus/$what" "$work/findings/$what"
   if [ -d "fuzz/corpus/$what" ]; then cp -r "fuzz/corpus/$what/." "$work/corpus/$what/"; fi
   ran=$((ran + 1))
-  if "$exe" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+  dict=()
+  if [ -f "fuzz/dicts/$what.dict" ]; then dict=(-dict="fuzz/dicts/$what.dict"); fi
+  if "$exe" "${dict[@]}" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
        -artifact_prefix="$work/findings/$what/" "$work/corpus/$what" >"$work/$what.log" 2>&1; then
     echo "fuzz_$what: $(grep -E '^Done [0-9]+ runs' "$work/$what.log" | tail -1)"
   else
