@@ -6,6 +6,7 @@
 #include "graphics/platform_graphics.h"
 #include "gif/gif_image.h"
 #include "jpeg/jpeg_image.h"
+#include "readers/tiff_reader.h"
 
 namespace {
 bool registered = false;
@@ -30,6 +31,11 @@ void RegisterPictureFormats() {
     list.AddFormat("jpeg", "", "JPEG images", fkRaster, false, &TJPEGImage::ClassInfo);
     list.AddFormat("rle", "Windows bitmaps", "Run length encoded Windows bitmaps", fkRaster, false, &TBitmap::ClassInfo);
     list.AddFormat("dib", "", "Device independant Windows bitmaps", fkRaster, false, &TBitmap::ClassInfo);
+    list.AddFormat("tiff", "Tagged image file format images", "Macintosh TIFF images", FormatKinds(fkRaster | fkMultiImage), false,
+                   &TTIFFGraphic::ClassInfo);
+    list.AddFormat("tif", "", "PC TIF images", FormatKinds(fkRaster | fkMultiImage), false, &TTIFFGraphic::ClassInfo);
+    list.AddFormat("fax", "", "GFI fax images", FormatKinds(fkRaster | fkMultiImage), false, &TTIFFGraphic::ClassInfo);
+    list.AddFormat("eps", "Encapsulated Postscript images", "", fkRaster, false, &TEPSGraphic::ClassInfo);
     // The GIF class registers after the readers' list, so its row is the newest.
     table.AddPictureFormat("gif", "CompuServe GIF Image", &TGIFImage::ClassInfo);
 }
@@ -38,6 +44,7 @@ void UnregisterPictureFormats() {
     if (!registered) return;
     registered = false;
     TFileFormatList& list = FileFormatList();
+    list.RemoveFormat("", &TTIFFGraphic::ClassInfo);
     list.RemoveFormat("rle", &TBitmap::ClassInfo);
     list.RemoveFormat("dib", &TBitmap::ClassInfo);
     list.ClearFormats();
