@@ -404,7 +404,9 @@ void TTIFFGraphic::ReadPicture(TStream& stream) {
     const bool jpeg = compression == Compression::JPEG || compression == Compression::OldJPEG;
     ColorManager.SourceOptions = big ? ColorOption::ByteSwap : 0;
     ColorManager.SetSourceBitsPerSample(Properties.BitsPerSample);
-    ColorManager.SetTargetBitsPerSample(Properties.BitsPerSample == 16 ? 8 : Properties.BitsPerSample);
+    // 16-bit samples are shown with 8; 2-bit ones go into the 4-bit bitmap their format gets.
+    const uint8_t bits = Properties.BitsPerSample;
+    ColorManager.SetTargetBitsPerSample(bits == 16 ? 8 : bits == 2 ? 4 : bits);
     ColorScheme source = jpeg ? ColorScheme::BGR : Properties.ColorScheme;
     ColorScheme target = source;
     switch (source) {
