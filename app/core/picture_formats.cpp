@@ -6,6 +6,7 @@
 #include "graphics/platform_graphics.h"
 #include "gif/gif_image.h"
 #include "jpeg/jpeg_image.h"
+#include "readers/png_reader.h"
 
 namespace {
 bool registered = false;
@@ -30,6 +31,9 @@ void RegisterPictureFormats() {
     list.AddFormat("jpeg", "", "JPEG images", fkRaster, false, &TJPEGImage::ClassInfo);
     list.AddFormat("rle", "Windows bitmaps", "Run length encoded Windows bitmaps", fkRaster, false, &TBitmap::ClassInfo);
     list.AddFormat("dib", "", "Device independant Windows bitmaps", fkRaster, false, &TBitmap::ClassInfo);
+    list.AddFormat("png", "Portable network graphic images", "", fkRaster, false, &TPNGGraphic::ClassInfo);
+    // Icons hand their PNG entries to the PNG reader (graphics/ cannot see readers/).
+    SetIconPngDecoder(&DecodePngData);
     // The GIF class registers after the readers' list, so its row is the newest.
     table.AddPictureFormat("gif", "CompuServe GIF Image", &TGIFImage::ClassInfo);
 }
@@ -40,5 +44,7 @@ void UnregisterPictureFormats() {
     TFileFormatList& list = FileFormatList();
     list.RemoveFormat("rle", &TBitmap::ClassInfo);
     list.RemoveFormat("dib", &TBitmap::ClassInfo);
+    list.RemoveFormat("", &TPNGGraphic::ClassInfo);
+    SetIconPngDecoder(nullptr);
     list.ClearFormats();
 }
