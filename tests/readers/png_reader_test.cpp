@@ -27,7 +27,7 @@ namespace {
 
 std::string CasesScript() {
     const char* source = std::getenv("IMBRIX_SOURCE");
-    return std::string(source ? source : ".") + "/tests/readers/png_cases.py";
+    return std::string(source ? source : IMBRIX_TEST_SOURCE_DIR) + "/tests/readers/png_cases.py";
 }
 
 struct TReference {
