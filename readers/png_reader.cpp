@@ -408,11 +408,47 @@ void TPNGGraphic::ReadPicture(TStream& stream) {
 }
 
 void TPNGGraphic::ConvertRow(std::span<const uint8_t> samples, int y, uint8_t mask) {
+    const size_t width = static_cast<size_t>(Width());
+    if (mask == 0xFF && bitDepth_ == 8 && (colorType_ == 2 || colorType_ == 6)) {
+        // The common case, 8-bit RGB(A) rows of a plain picture, swizzled here in one tight
+        // loop: the same bytes the colour manager would write.
+        const size_t step = colorType_ == 6 ? 4 : 3;
+        if (samples.size() < width * step) throw ERangeError();
+        std::span<uint8_t> target = ScanLineSpan(y);
+        if (target.size() < width * step) throw ERangeError();
+        const uint8_t* in = samples.data();
+        uint8_t* out = target.data();
+        if (ColorManager.TargetOptions & ColorOption::ApplyGamma) {
+            const std::array<uint8_t, 256>& table = ColorManager.GammaTable();
+            for (size_t x = 0; x < width; ++x, in += step, out += step) {
+                const uint8_t r = table[in[0]], g = table[in[1]], b = table[in[2]];
+                out[0] = b;
+                out[1] = g;
+                out[2] = r;
+                if (step == 4) out[3] = in[3];
+            }
+        } else if (step == 4) {
+            for (size_t x = 0; x < width; ++x, in += 4, out += 4) {
+                const uint8_t r = in[0], g = in[1], b = in[2], a = in[3];
+                out[0] = b;
+                out[1] = g;
+                out[2] = r;
+                out[3] = a;
+            }
+        } else {
+            for (size_t x = 0; x < width; ++x, in += 3, out += 3) {
+                const uint8_t r = in[0], g = in[1], b = in[2];
+                out[0] = b;
+                out[1] = g;
+                out[2] = r;
+            }
+        }
+        return;
+    }
     if (!grayAlphaToBGRA_) {
         ColorManager.ConvertScanline({samples}, ScanLineSpan(y), static_cast<size_t>(Width()), mask);
         return;
     }
-    const size_t width = static_cast<size_t>(Width());
     const bool sixteen = bitDepth_ == 16;
     const bool gamma = ColorManager.TargetOptions & ColorOption::ApplyGamma;
     const std::array<uint8_t, 256>& table = ColorManager.GammaTable();
