@@ -22,7 +22,10 @@ struct IconEntry {
     size_t size = 0;
     int64_t pixels = 0;
     int bitCount = 0;
+    bool png = false;
 };
+
+TIconPngDecoder iconPngDecoder = nullptr;
 
 bool IsPngData(std::span<const uint8_t> data) {
     static const uint8_t signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
@@ -67,6 +70,8 @@ void ApplyAndMask(ByteReader& r, const DibHeader& h, TBitmap& bmp) {
 
 }  // namespace
 
+void SetIconPngDecoder(TIconPngDecoder decoder) { iconPngDecoder = decoder; }
+
 void TIcon::ReadPicture(TStream& stream) {
     const std::vector<uint8_t> data = stream.ReadRest();
     ByteReader r(data);
@@ -93,6 +98,16 @@ void TIcon::ReadPicture(TStream& stream) {
         const std::span<const uint8_t> image(data.data() + e.offset, e.size);
         if (IsPngData(image)) {
             sawPng = true;
+            // Size and depth from the IHDR that must follow the signature.
+            if (!iconPngDecoder || image.size() < 26) continue;
+            ByteReader header(image.subspan(16));
+            const uint32_t w = header.u32be(), h = header.u32be();
+            const uint8_t depth = header.u8(), colorType = header.u8();
+            const int channels = colorType == 2 ? 3 : colorType == 4 ? 2 : colorType == 6 ? 4 : 1;
+            e.pixels = int64_t(w) * int64_t(h);
+            e.bitCount = depth * channels;
+            e.png = true;
+            candidates.push_back(e);
             continue;
         }
         try {
@@ -120,6 +135,12 @@ void TIcon::ReadPicture(TStream& stream) {
     std::optional<TBitmap> decoded;
     for (const IconEntry& e : candidates) {
         try {
+            if (e.png) {
+                TBitmap bitmap;
+                iconPngDecoder(std::span<const uint8_t>(data.data() + e.offset, e.size), bitmap);
+                decoded = std::move(bitmap);
+                break;
+            }
             ByteReader image(std::span<const uint8_t>(data.data() + e.offset, e.size));
             DibHeader h = IconImageHeader(image);
             // In icons the fourth byte of 32-bit pixels is alpha.
@@ -135,7 +156,7 @@ void TIcon::ReadPicture(TStream& stream) {
     }
     if (!decoded) {
         if (firstFailure) std::rethrow_exception(firstFailure);
-        if (sawPng) throw EInvalidGraphic("Icons with PNG-compressed images are not supported yet");
+        if (sawPng && !iconPngDecoder) throw EInvalidGraphic("Icons with PNG-compressed images are not supported yet");
         throw EInvalidGraphic(firstError.empty() ? std::string("The icon file holds no image") : firstError);
     }
     TBitmap result = std::move(*decoded);

@@ -3,6 +3,13 @@
 // names without an extension.
 #include "graphics/bitmap.h"
 
+#include <span>
+
+// Decodes an icon entry stored as PNG into a bitmap. graphics/ has no PNG reader of its own;
+// the picture format registration sets this, and without it such entries stay unsupported.
+using TIconPngDecoder = void (*)(std::span<const uint8_t> data, TBitmap& bitmap);
+void SetIconPngDecoder(TIconPngDecoder decoder);
+
 // Windows icons: the DIB image of the best entry.
 class TIcon : public TBitmap {
     IMBRIX_GRAPHIC_CLASS()

@@ -49,7 +49,7 @@ std::vector<std::string> Split(const std::string& line, char sep) {
 const TempDir& GeneratedCases() {
     static TempDir dir;
     static const int status = RunCommand(std::string(kSystemPython) + " " + IMBRIX_TEST_SOURCE_DIR +
-                                         "/make_tiff_cases.py " + dir.path().string());
+                                         "/tests/readers/make_tiff_cases.py " + dir.path().string());
     (void)status;
     return dir;
 }
