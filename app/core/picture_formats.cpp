@@ -6,6 +6,8 @@
 #include "graphics/platform_graphics.h"
 #include "gif/gif_image.h"
 #include "jpeg/jpeg_image.h"
+#include "readers/psd_reader.h"
+#include "readers/targa_reader.h"
 
 namespace {
 bool registered = false;
@@ -30,6 +32,13 @@ void RegisterPictureFormats() {
     list.AddFormat("jpeg", "", "JPEG images", fkRaster, false, &TJPEGImage::ClassInfo);
     list.AddFormat("rle", "Windows bitmaps", "Run length encoded Windows bitmaps", fkRaster, false, &TBitmap::ClassInfo);
     list.AddFormat("dib", "", "Device independant Windows bitmaps", fkRaster, false, &TBitmap::ClassInfo);
+    list.AddFormat("win", "Truevision images", "", fkRaster, false, &TTargaGraphic::ClassInfo);
+    list.AddFormat("vst", "", "", fkRaster, false, &TTargaGraphic::ClassInfo);
+    list.AddFormat("vda", "", "", fkRaster, false, &TTargaGraphic::ClassInfo);
+    list.AddFormat("tga", "", "", fkRaster, false, &TTargaGraphic::ClassInfo);
+    list.AddFormat("icb", "", "", fkRaster, false, &TTargaGraphic::ClassInfo);
+    list.AddFormat("psd", "Photoshop images", "", fkRaster | fkLayered, false, &TPSDGraphic::ClassInfo);
+    list.AddFormat("pdd", "", "", fkRaster | fkLayered, false, &TPSDGraphic::ClassInfo);
     // The GIF class registers after the readers' list, so its row is the newest.
     table.AddPictureFormat("gif", "CompuServe GIF Image", &TGIFImage::ClassInfo);
 }
@@ -38,6 +47,8 @@ void UnregisterPictureFormats() {
     if (!registered) return;
     registered = false;
     TFileFormatList& list = FileFormatList();
+    list.RemoveFormat("", &TPSDGraphic::ClassInfo);
+    list.RemoveFormat("", &TTargaGraphic::ClassInfo);
     list.RemoveFormat("rle", &TBitmap::ClassInfo);
     list.RemoveFormat("dib", &TBitmap::ClassInfo);
     list.ClearFormats();
