@@ -236,5 +236,15 @@ void TPSDGraphic::ReadPicture(TStream& stream) {
         }
         RowProgress(RowPercent(y, height));
     }
+    // The fourth channel of an RGB file is its transparency; one that is all zero was never
+    // filled in, and showing it would blank the picture.
+    if (scheme == ColorScheme::RGBA && PixelFormat() == TPixelFormat::pf32bit) {
+        bool anyAlpha = false;
+        for (size_t y = 0; y < height && !anyAlpha; ++y) {
+            const uint8_t* row = ScanLine(int(y));
+            for (size_t x = 0; x < width && !anyAlpha; ++x) anyAlpha = row[4 * x + 3] != 0;
+        }
+        AlphaMeaningful = anyAlpha;
+    }
     EndProgress();
 }
