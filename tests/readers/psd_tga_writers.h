@@ -92,9 +92,10 @@ struct TgaPicture {
     uint8_t mapBits = 0;
     uint16_t mapFirst = 0;
     Bytes pixels;  // file rows, in file order
+    bool packetsCrossRows = true;  // run-length packets run on over row ends
 };
 
-// Run-length packets of the whole pixel stream, crossing row ends as many writers do.
+// Run-length packets of a pixel stream.
 inline Bytes TargaRLE(const Bytes& pixels, size_t pixelBytes) {
     Bytes out;
     const size_t count = pixels.size() / pixelBytes;
@@ -138,7 +139,16 @@ inline Bytes TgaFile(const TgaPicture& p) {
     w.u8(p.descriptor);
     w.bytes(p.id);
     w.bytes(p.map);
-    w.bytes(p.imageType >= 9 ? TargaRLE(p.pixels, (p.depth + 7) / 8) : p.pixels);
+    const size_t pixelBytes = (p.depth + 7) / 8;
+    if (p.imageType < 9) {
+        w.bytes(p.pixels);
+    } else if (p.packetsCrossRows) {
+        w.bytes(TargaRLE(p.pixels, pixelBytes));
+    } else {
+        const size_t row = size_t(p.width) * pixelBytes;
+        for (size_t y = 0; y < p.height; ++y)
+            w.bytes(TargaRLE(Bytes(p.pixels.begin() + y * row, p.pixels.begin() + (y + 1) * row), pixelBytes));
+    }
     return w.take();
 }
 
