@@ -35,7 +35,11 @@ std::optional<TBitmap> PillowDecode(const std::filesystem::path& picture, const 
     const std::vector<uint8_t> raw = ReadFile(out);
     int w = 0, h = 0, used = 0;
     const std::string head(raw.begin(), raw.begin() + std::min<size_t>(raw.size(), 32));
-    if (std::sscanf(head.c_str(), "%d %d\n%n", &w, &h, &used) != 2) return std::nullopt;
+    // The size line ends at its first line feed; sscanf's "\n" would also eat pixel bytes
+    // that happen to be white space.
+    const size_t lineEnd = head.find('\n');
+    if (lineEnd == std::string::npos || std::sscanf(head.c_str(), "%d %d", &w, &h) != 2) return std::nullopt;
+    used = int(lineEnd + 1);
     if (raw.size() != size_t(used) + size_t(w) * size_t(h) * 3) return std::nullopt;
     TBitmap bmp(w, h, TPixelFormat::pf24bit);
     for (int y = 0; y < h; ++y) {
