@@ -6,6 +6,7 @@
 #include "graphics/platform_graphics.h"
 #include "gif/gif_image.h"
 #include "jpeg/jpeg_image.h"
+#include "readers/pcx_reader.h"
 
 namespace {
 bool registered = false;
@@ -30,6 +31,9 @@ void RegisterPictureFormats() {
     list.AddFormat("jpeg", "", "JPEG images", fkRaster, false, &TJPEGImage::ClassInfo);
     list.AddFormat("rle", "Windows bitmaps", "Run length encoded Windows bitmaps", fkRaster, false, &TBitmap::ClassInfo);
     list.AddFormat("dib", "", "Device independant Windows bitmaps", fkRaster, false, &TBitmap::ClassInfo);
+    list.AddFormat("pcx", "ZSoft Paintbrush images", "", fkRaster, false, &TPCXGraphic::ClassInfo);
+    list.AddFormat("pcc", "", "", fkRaster, false, &TPCXGraphic::ClassInfo);
+    list.AddFormat("scr", "", "Word 5.x screen capture images", fkRaster, false, &TPCXGraphic::ClassInfo);
     // The GIF class registers after the readers' list, so its row is the newest.
     table.AddPictureFormat("gif", "CompuServe GIF Image", &TGIFImage::ClassInfo);
 }
@@ -38,6 +42,7 @@ void UnregisterPictureFormats() {
     if (!registered) return;
     registered = false;
     TFileFormatList& list = FileFormatList();
+    list.RemoveFormat("", &TPCXGraphic::ClassInfo);
     list.RemoveFormat("rle", &TBitmap::ClassInfo);
     list.RemoveFormat("dib", &TBitmap::ClassInfo);
     list.ClearFormats();
