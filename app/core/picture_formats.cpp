@@ -7,6 +7,7 @@
 #include "gif/gif_image.h"
 #include "jpeg/jpeg_image.h"
 #include "readers/pcx_reader.h"
+#include "readers/sgi_reader.h"
 
 namespace {
 bool registered = false;
@@ -34,6 +35,10 @@ void RegisterPictureFormats() {
     list.AddFormat("pcx", "ZSoft Paintbrush images", "", fkRaster, false, &TPCXGraphic::ClassInfo);
     list.AddFormat("pcc", "", "", fkRaster, false, &TPCXGraphic::ClassInfo);
     list.AddFormat("scr", "", "Word 5.x screen capture images", fkRaster, false, &TPCXGraphic::ClassInfo);
+    list.AddFormat("sgi", "SGI images", "SGI true color images", fkRaster, false, &TSGIGraphic::ClassInfo);
+    list.AddFormat("rgba", "", "SGI true color images with alpha", fkRaster, false, &TSGIGraphic::ClassInfo);
+    list.AddFormat("rgb", "", "SGI true color images", fkRaster, false, &TSGIGraphic::ClassInfo);
+    list.AddFormat("bw", "", "SGI black/white images", fkRaster, false, &TSGIGraphic::ClassInfo);
     // The GIF class registers after the readers' list, so its row is the newest.
     table.AddPictureFormat("gif", "CompuServe GIF Image", &TGIFImage::ClassInfo);
 }
@@ -42,6 +47,7 @@ void UnregisterPictureFormats() {
     if (!registered) return;
     registered = false;
     TFileFormatList& list = FileFormatList();
+    list.RemoveFormat("", &TSGIGraphic::ClassInfo);
     list.RemoveFormat("", &TPCXGraphic::ClassInfo);
     list.RemoveFormat("rle", &TBitmap::ClassInfo);
     list.RemoveFormat("dib", &TBitmap::ClassInfo);
