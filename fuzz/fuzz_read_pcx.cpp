@@ -1,0 +1,7 @@
+// The whole PCX reader over one file: header, palette, codec and row conversion.
+#include "fuzz/picture_harness.h"
+#include "readers/pcx_reader.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    return fuzz::RunPictureReader<TPCXGraphic>(data, size);
+}
