@@ -6,6 +6,9 @@
 #include "graphics/platform_graphics.h"
 #include "gif/gif_image.h"
 #include "jpeg/jpeg_image.h"
+#include "readers/cut_reader.h"
+#include "readers/psp_reader.h"
+#include "readers/rla_reader.h"
 
 namespace {
 bool registered = false;
@@ -30,6 +33,10 @@ void RegisterPictureFormats() {
     list.AddFormat("jpeg", "", "JPEG images", fkRaster, false, &TJPEGImage::ClassInfo);
     list.AddFormat("rle", "Windows bitmaps", "Run length encoded Windows bitmaps", fkRaster, false, &TBitmap::ClassInfo);
     list.AddFormat("dib", "", "Device independant Windows bitmaps", fkRaster, false, &TBitmap::ClassInfo);
+    list.AddFormat("rpf", "Alias/Wavefront images", "", fkRaster, false, &TRLAGraphic::ClassInfo);
+    list.AddFormat("rla", "", "", fkRaster, false, &TRLAGraphic::ClassInfo);
+    list.AddFormat("cut", "Dr. Halo images", "", fkRaster, false, &TCUTGraphic::ClassInfo);
+    list.AddFormat("psp", "Paintshop Pro images", "", fkRaster | fkVector, false, &TPSPGraphic::ClassInfo);
     // The GIF class registers after the readers' list, so its row is the newest.
     table.AddPictureFormat("gif", "CompuServe GIF Image", &TGIFImage::ClassInfo);
 }
@@ -38,6 +45,9 @@ void UnregisterPictureFormats() {
     if (!registered) return;
     registered = false;
     TFileFormatList& list = FileFormatList();
+    list.RemoveFormat("", &TPSPGraphic::ClassInfo);
+    list.RemoveFormat("", &TCUTGraphic::ClassInfo);
+    list.RemoveFormat("", &TRLAGraphic::ClassInfo);
     list.RemoveFormat("rle", &TBitmap::ClassInfo);
     list.RemoveFormat("dib", &TBitmap::ClassInfo);
     list.ClearFormats();
