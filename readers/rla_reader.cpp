@@ -40,6 +40,7 @@ Header ParseHeader(ByteReader r) {
     h.right = r.i16be();
     h.bottom = r.i16be();
     h.top = r.i16be();
+    r.seek(20);
     h.channels = r.u16be();
     h.mattes = r.u16be();
     r.u16be();
