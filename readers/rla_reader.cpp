@@ -103,6 +103,7 @@ void TRLAGraphic::ReadPicture(TStream& stream) {
     if ((Properties.ColorScheme != ColorScheme::RGB && !alpha) || bits == 0 || bits > 16 ||
         Properties.SamplesPerPixel != (alpha ? 4 : 3))
         RaiseReaderErrorFmt(gesInvalidColorFormat, kRLALabel);
+    if (Properties.Width == 0) RaiseReaderErrorFmt(gesInvalidImage, kRLALabel);
 
     ProgressRect = Rect(0, 0, int(std::min<uint32_t>(Properties.Width, 0x7FFFFFFF)), 1);
     StartProgress(gesTransfering);

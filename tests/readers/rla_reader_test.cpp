@@ -180,6 +180,7 @@ TEST(RLAReader, RefusesBrokenFilesWithAClearMessage) {
          "Invalid color format in RLA file."},
         {"32 bits per channel", RLAFile([] { RLALayout l; l.bits = 32; return l; }()),
          "Invalid color format in RLA file."},
+        {"right edge left of the left one", edited([](Bytes& f) { f[10] = 0xFF; f[11] = 0xF0; }), invalid},
         {"row data cut short", edited([](Bytes& f) { f.resize(f.size() - 3); }), "Stream read error"},
     };
     for (const Case& c : cases) {
