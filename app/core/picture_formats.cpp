@@ -6,6 +6,9 @@
 #include "graphics/platform_graphics.h"
 #include "gif/gif_image.h"
 #include "jpeg/jpeg_image.h"
+#include "readers/autodesk_reader.h"
+#include "readers/pcd_reader.h"
+#include "readers/ppm_reader.h"
 
 namespace {
 bool registered = false;
@@ -30,6 +33,12 @@ void RegisterPictureFormats() {
     list.AddFormat("jpeg", "", "JPEG images", fkRaster, false, &TJPEGImage::ClassInfo);
     list.AddFormat("rle", "Windows bitmaps", "Run length encoded Windows bitmaps", fkRaster, false, &TBitmap::ClassInfo);
     list.AddFormat("dib", "", "Device independant Windows bitmaps", fkRaster, false, &TBitmap::ClassInfo);
+    list.AddFormat("ppm", "Portable map images", "Portable pixel map images", fkRaster, false, &TPPMGraphic::ClassInfo);
+    list.AddFormat("pgm", "", "Portable gray map images", fkRaster, false, &TPPMGraphic::ClassInfo);
+    list.AddFormat("pbm", "", "Portable bitmap images", fkRaster, false, &TPPMGraphic::ClassInfo);
+    list.AddFormat("cel", "Autodesk images", "", fkRaster, false, &TAutodeskGraphic::ClassInfo);
+    list.AddFormat("pic", "Autodesk images", "", fkRaster, false, &TAutodeskGraphic::ClassInfo);
+    list.AddFormat("pcd", "Kodak Photo-CD images", "", fkRaster, false, &TPCDGraphic::ClassInfo);
     // The GIF class registers after the readers' list, so its row is the newest.
     table.AddPictureFormat("gif", "CompuServe GIF Image", &TGIFImage::ClassInfo);
 }
@@ -38,6 +47,9 @@ void UnregisterPictureFormats() {
     if (!registered) return;
     registered = false;
     TFileFormatList& list = FileFormatList();
+    list.RemoveFormat("", &TAutodeskGraphic::ClassInfo);
+    list.RemoveFormat("", &TPCDGraphic::ClassInfo);
+    list.RemoveFormat("", &TPPMGraphic::ClassInfo);
     list.RemoveFormat("rle", &TBitmap::ClassInfo);
     list.RemoveFormat("dib", &TBitmap::ClassInfo);
     list.ClearFormats();
