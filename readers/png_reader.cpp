@@ -272,7 +272,11 @@ void TPNGGraphic::SetupColors() {
     }
     if (format == TPixelFormat::pfCustom) invalid();
     sourceBPP_ = std::max<uint32_t>(1, (d * channels_) / 8);
-    SetBitmapFormatAndSize(format, Properties.Width, Properties.Height, gesPNGLabel);
+    // Checked like SetBitmapFormatAndSize, but not whitened: DecodeImage fills what the image
+    // data does not cover.
+    CheckPictureSize(Properties.Width, Properties.Height, ::BitsPerPixel(format), 4);
+    SetPixelFormat(format);
+    SetSizeForOverwrite(static_cast<int>(Properties.Width), static_cast<int>(Properties.Height));
     colorsSet_ = true;
 }
 
@@ -511,14 +515,18 @@ void TPNGGraphic::DecodeImage(ByteReader& data) {
     }
     AlphaMeaningful = colorType_ == 4 || colorType_ == 6;
     const int width = Width(), height = Height();
-    FillRect(Rect(0, 0, width, height), static_cast<TColor>(backgroundColor_));
-    if (AlphaMeaningful) {
-        // Rows never delivered stay opaque background.
-        for (int y = 0; y < height; ++y) {
+    // Rows the image data never delivers are opaque background.
+    auto fillBackground = [&](int fromRow) {
+        if (fromRow >= height) return;
+        FillRect(Rect(0, fromRow, width, height), static_cast<TColor>(backgroundColor_));
+        if (!AlphaMeaningful) return;
+        for (int y = fromRow; y < height; ++y) {
             uint8_t* row = ScanLine(y);
             for (int x = 0; x < width; ++x) row[4 * x + 3] = 255;
         }
-    }
+    };
+    // Passes fill their pixels scattered over the picture; a plain picture fills row by row.
+    if (interlace_ == 1) fillBackground(0);
     if (transparentColor_ != NoTransparentColor) {
         SetTransparentColor(static_cast<TColor>(transparentColor_));
         Transparent = true;
@@ -530,6 +538,7 @@ void TPNGGraphic::DecodeImage(ByteReader& data) {
     const size_t bpp = sourceBPP_;
 
     bool complete = true;
+    int rowsDone = 0;
     if (interlace_ == 1) {
         for (const TAdam7Pass& pass : kAdam7) {
             if (pass.startColumn >= uint32_t(width) || !complete) continue;
@@ -557,9 +566,10 @@ void TPNGGraphic::DecodeImage(ByteReader& data) {
             ConvertRow(std::span<const uint8_t>(current.data() + 1, rowSize - 1), y, 0xFF);
             RowProgress(RowPercent(uint64_t(y), uint64_t(height), true));
             std::swap(current, previous);
+            rowsDone = y + 1;
         }
+        fillBackground(rowsDone);
     }
-    (void)complete;  // rows that never arrived keep the background
 
     // The image data chunks left over are read (CRC checked), not inflated.
     while (CurrentIs("IDAT") && !dataEnded_) {

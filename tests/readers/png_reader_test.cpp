@@ -424,3 +424,52 @@ TEST(PngReader, IconWithPngEntry) {
     EXPECT_EQ(flat.Pixel(0, 1), RGBColor(0, 0, 255));
     EXPECT_EQ(flat.Pixel(1, 1), RGBColor(10, 20, 30));
 }
+
+TEST(PngReader, ThemeIconsMatchPillowAndLoadFromIcoFiles) {
+    if (!HavePillow()) GTEST_SKIP() << "Pillow not installed";
+    // Debian's icon themes (scripts/setup.sh installs hicolor and Adwaita): real PNGs of every
+    // size, palette and RGBA ones among them. Every 16th keeps the run short; each is linked
+    // under a numbered name, as the themes repeat names across sizes.
+    TempDir dir;
+    std::vector<std::string> names;
+    std::vector<fs::path> links;
+    size_t seen = 0;
+    for (const char* theme : {"/usr/share/icons/hicolor", "/usr/share/icons/Adwaita"}) {
+        std::error_code ec;
+        for (auto it = fs::recursive_directory_iterator(theme, ec); !ec && it != fs::recursive_directory_iterator();
+             it.increment(ec))
+            if (it->path().extension() == ".png" && it->is_regular_file() && seen++ % 16 == 0) {
+                names.push_back("i" + std::to_string(names.size()) + ".png");
+                links.push_back(dir.path() / names.back());
+                fs::create_symlink(fs::canonical(it->path()), links.back());
+            }
+    }
+    if (names.empty()) GTEST_SKIP() << "no icon theme installed";
+    fs::create_directory(dir.path() / "ref");
+    MakeReferences(dir.path() / "ref", links);
+    size_t compared = 0;
+    std::string failures = CompareAll(dir.path(), names, dir.path() / "ref", &compared);
+
+    // The same pictures as the only entry of an .ico file load to the same pixels.
+    SetIconPngDecoder(&DecodePngData);
+    for (const fs::path& link : links) {
+        const std::vector<uint8_t> png = ReadFile(link.string());
+        std::vector<uint8_t> ico = {0, 0, 1, 0, 1, 0, 0, 0, 0, 0, 1, 0, 32, 0};
+        for (uint32_t v : {uint32_t(png.size()), 22u})
+            for (int s = 0; s < 32; s += 8) ico.push_back(uint8_t(v >> s));
+        ico.insert(ico.end(), png.begin(), png.end());
+        try {
+            TMemoryStream stream(ico);
+            TIcon icon;
+            icon.ReadPicture(stream);
+            std::string where;
+            if (const int d = MaxDifference(FlattenOnWhite(icon), LoadPng(link.string()), &where); d != 0)
+                failures += link.filename().string() + " as .ico: differs by " + std::to_string(d) + " " + where + "\n";
+        } catch (const std::exception& e) {
+            failures += link.filename().string() + " as .ico: " + e.what() + "\n";
+        }
+    }
+    SetIconPngDecoder(nullptr);
+    EXPECT_EQ(failures, "");
+    EXPECT_EQ(compared, names.size());
+}
