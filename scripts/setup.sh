@@ -10,6 +10,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   # independent decoders and tools the tests compare against
   python3-pil imagemagick libjpeg-turbo-progs giflib-tools
+  netpbm  # ppmtopcx, pnmtosgi: PCX and SGI files of an independent writer
   # a real X server for the window tests and screenshots
   xvfb xauth x11-utils xdotool
   # locale sources, to build a decimal-comma locale for the number-format test
