@@ -310,6 +310,8 @@ void TPSPGraphic::ReadPicture(TStream& stream) {
 
                 const bool alpha = rgb && present[kComposite];
                 if (alpha) {
+                    // Nothing is drawn yet: start a fresh bitmap rather than converting one.
+                    ReleaseBitmap();
                     ColorManager.SetSourceScheme(ColorScheme::RGBA);
                     ColorManager.SetSourceSamplesPerPixel(4);
                     ColorManager.SetTargetScheme(ColorScheme::BGRA);
