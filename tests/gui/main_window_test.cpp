@@ -16,6 +16,7 @@
 
 #include "app/window/progress_dialog.h"
 #include "dialogs/viewer.h"
+#include "graphics/file_format_list.h"
 #include "graphics/warning_sink.h"
 #include "tests/gui/gui_test_support.h"
 
@@ -191,9 +192,19 @@ void TestMainWindow::addFilesRunsTheChosenFiles() {
 
     // The dialog shows the descriptions as they stand and matches either letter case.
     const QStringList filters = OpenDialogNameFilters();
-    QCOMPARE(filters.size(), 6);
+    QCOMPARE(filters.size(), 7);
     QCOMPARE(filters[0], QStringLiteral("All Files (*.*) (*)"));
     QCOMPARE(filters[5], QStringLiteral(".tif, .tiff (Tag Image File Format) (*.tif *.TIF *.tiff *.TIFF)"));
+    // The last filter offers every extension a picture class is registered for, and gif.
+    const QString all = filters[6];
+    const QString patternList = all.mid(all.lastIndexOf(u'(') + 1).chopped(1);
+    const QStringList patterns = patternList.split(u' ');
+    QStringList wanted{QStringLiteral("gif")};
+    for (const auto& entry : FileFormatList().Extensions()) wanted << QString::fromStdString(entry->extension);
+    for (const QString& ext : wanted) {
+        QVERIFY2(patterns.contains(QStringLiteral("*.") + ext), qPrintable(ext));
+        QVERIFY2(patterns.contains(QStringLiteral("*.") + ext.toUpper()), qPrintable(ext));
+    }
 }
 
 void TestMainWindow::dropDuringABatchIsQueued() {
