@@ -97,6 +97,7 @@ LoadedSettings LoadSettings(const SettingsLocation& location) {
     readInt("PreserveAspectRatio", [&](int v) { r.PreserveAspectRatio = v != 0; });
     readText("Prefix", [&](const std::string& v) { r.Prefix = v; });
     readText("Suffix", [&](const std::string& v) { r.Suffix = v; });
+    readInt("StopAtFirstError", [&](int v) { r.StopAtFirstError = v != 0; });
     readInt("Rotate", [&](int v) { c.RotationIndex = v >= 0 && v <= 3 ? v : -1; });
 
     if (store->contains("Scale")) {
@@ -134,6 +135,7 @@ std::string SaveSettings(const TSettingsRecord& record, const ScaleChoice& contr
     store->setValue("PreserveAspectRatio", record.PreserveAspectRatio ? 1 : 0);
     store->setValue("Prefix", text(record.Prefix));
     store->setValue("Suffix", text(record.Suffix));
+    store->setValue("StopAtFirstError", record.StopAtFirstError ? 1 : 0);
     store->setValue("Rotate", controls.RotationIndex);
     store->setValue("Scale", QString::fromLatin1(ScaleModeName(controls.Scale)));
     store->setValue("SpecialWidth", text(controls.WidthText));

@@ -635,6 +635,23 @@ void TfrmMain::AddToTray(TTray tray, const std::string& path, const TpicData& da
 
 void TfrmMain::ResultWritten(const std::string& path, const FileIdentity& identity) { model_.MarkWritten(path, identity); }
 
+void TfrmMain::RemoveFromTray(TTray tray, const std::string& path) {
+    QListWidget* list = tray == TTray::In ? static_cast<QListWidget*>(lvIn) : lvOut;
+    const long row = model_.RemoveLast(tray, path);
+    if (row >= 0 && row < list->count()) delete list->takeItem(int(row));
+}
+
+void TfrmMain::MarkNotConverted(const std::string& path, const std::string& reason) {
+    model_.MarkNotConverted(path, reason);
+    // The caption says so too, greyed, so a glance finds what Reprocess would try again.
+    const std::vector<TrayEntry>& entries = model_.Entries(TTray::In);
+    for (size_t i = entries.size(); i-- > 0;)
+        if (entries[i].Path == path) {
+            if (QListWidgetItem* item = lvIn->item(int(i))) item->setForeground(palette().color(QPalette::Disabled, QPalette::Text));
+            break;
+        }
+}
+
 void TfrmMain::ShowErrorBox(const std::string& text) { ::ShowErrorBox(this, QString::fromStdString(text)); }
 void TfrmMain::ShowWarningBox(const std::string& text) { ::ShowWarningBox(this, QString::fromStdString(text)); }
 

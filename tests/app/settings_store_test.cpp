@@ -49,6 +49,7 @@ TEST(SettingsStore, FirstRunGivesTheDefaults) {
     EXPECT_TRUE(s.Record.PreserveAspectRatio);
     EXPECT_EQ(s.Record.Prefix, "");
     EXPECT_EQ(s.Record.Suffix, "");
+    EXPECT_FALSE(s.Record.StopAtFirstError) << "a batch goes on past a bad file by default";
     EXPECT_EQ(s.Record.WorkDir, ExecutableFolder());
     EXPECT_EQ(s.Record.WorkDir.back(), '/');
     EXPECT_EQ(s.Controls, ScaleChoice{}) << "rotation none, half size, empty fields in px";
@@ -105,6 +106,7 @@ TEST(SettingsStore, SavingWritesEveryValueAndReadsBackTheSame) {
     r.PreserveAspectRatio = true;
     r.Prefix = "a,b";
     r.Suffix = "";
+    r.StopAtFirstError = true;
     ScaleChoice c;
     c.RotationIndex = 1;
     c.Scale = ScaleMode::Special;
@@ -116,6 +118,7 @@ TEST(SettingsStore, SavingWritesEveryValueAndReadsBackTheSame) {
     const std::string text = ReadText(store.location.IniFile);
     EXPECT_NE(text.find("UseIntViewer=0"), std::string::npos) << text;
     EXPECT_NE(text.find("PreserveAspectRatio=1"), std::string::npos) << text;
+    EXPECT_NE(text.find("StopAtFirstError=1"), std::string::npos) << text;
     EXPECT_NE(text.find("Scale=Special"), std::string::npos) << text;
     EXPECT_NE(text.find("SpecialWidth="), std::string::npos) << "an empty width is still written:\n" << text;
 
@@ -127,6 +130,7 @@ TEST(SettingsStore, SavingWritesEveryValueAndReadsBackTheSame) {
     EXPECT_EQ(s.Record.Resampler, 6);
     EXPECT_FALSE(s.Record.UseIntViewer);
     EXPECT_EQ(s.Record.Prefix, "a,b");
+    EXPECT_TRUE(s.Record.StopAtFirstError);
     EXPECT_EQ(s.Controls, c);
 }
 
