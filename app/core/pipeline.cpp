@@ -97,7 +97,9 @@ struct SpecialField {
 };
 
 SpecialField SpecialDimension(const std::string& text, const std::string& units, int base) {
-    const std::optional<int> value = ParseIntegerField(text);
+    // A field left empty is 0: that side follows the other one.
+    const std::optional<int> value =
+        text.find_first_not_of(" \t\r\n\v\f") == std::string::npos ? std::optional<int>(0) : ParseIntegerField(text);
     if (!value) NotAnInteger(text);
     if (units == kUnitPixels) return {*value, *value};
     int32_t product = 0;
@@ -139,7 +141,7 @@ bool SpecialFieldsValid(const ScaleChoice& choice) {
     auto fieldValue = [](const std::string& text) -> std::optional<int> {
         size_t begin = 0;
         while (begin < text.size() && static_cast<unsigned char>(text[begin]) <= ' ') ++begin;
-        if (begin == text.size()) return -1;  // empty after trimming
+        if (begin == text.size()) return 0;  // empty after trimming: follows the other side
         return ParseIntegerField(text);
     };
     std::optional<int> w = fieldValue(choice.WidthText);
@@ -147,6 +149,17 @@ bool SpecialFieldsValid(const ScaleChoice& choice) {
     if (!w || !h) return false;
     if (*w < 0 || *h < 0) return false;
     return !(*w == 0 && *h == 0);
+}
+
+std::string BatchRefusal(const TSettingsRecord& settings, const ScaleChoice& choice) {
+    if (choice.Scale == ScaleMode::Special && !SpecialFieldsValid(choice)) return kSpecialSizeMessage;
+    if (settings.OutputType < 0 || settings.OutputType >= static_cast<int>(OutputTypeTable.size()) ||
+        settings.Resampler < 0 || settings.Resampler >= static_cast<int>(FilterTable.size()))
+        return ERangeError().what();
+    const std::string extension = OutputTypeTable[static_cast<size_t>(settings.OutputType)].extension;
+    if ((extension == ".jpg" || extension == ".*") && (settings.JPEGQuality < 1 || settings.JPEGQuality > 100))
+        return "The JPEG quality must be a whole number from 1 to 100.";
+    return {};
 }
 
 TargetSize ComputeTargetSize(int baseWidth, int baseHeight, const ScaleChoice& choice, bool preserveAspectRatio) {

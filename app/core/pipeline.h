@@ -105,8 +105,13 @@ bool ProcessFile(PipelineHost& host, const std::string& path);
 std::string FailureListText(const std::vector<FileFailure>& failures, size_t fileCount);
 
 // Whether the "Special" fields let a batch start: both fields integers, neither negative, not
-// both zero. (An empty field counts as -1.)
+// both zero. An empty field counts as 0, so one side alone follows the other.
 bool SpecialFieldsValid(const ScaleChoice& choice);
+
+// Why a batch with these settings and controls would fail every file ("" when it would not):
+// invalid "Special" fields, a JPEG quality outside 1..100, an output type or filter outside
+// its table. Reprocess asks before it clears anything.
+std::string BatchRefusal(const TSettingsRecord& settings, const ScaleChoice& choice);
 
 // The decimal integer in a field, blanks at both ends ignored; nullopt when it is not one.
 std::optional<int> ParseIntegerField(const std::string& text);

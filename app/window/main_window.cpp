@@ -430,6 +430,13 @@ void TfrmMain::butAddFileClick() {
 
 void TfrmMain::butReprocessClick() {
     if (batchRunning_) return;
+    // Settings that would fail every file are refused before the trays (and the results the
+    // user may still want) are cleared.
+    const std::string refusal = BatchRefusal(record_, CurrentScaleChoice());
+    if (!refusal.empty()) {
+        ShowErrorBox(refusal);
+        return;
+    }
     std::vector<std::string> sources = model_.Paths(TTray::In);
     QStringList copy;
     for (const std::string& s : sources) copy << QString::fromStdString(s);

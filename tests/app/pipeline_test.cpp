@@ -95,6 +95,10 @@ TEST(TargetSize, FixedScalesAndSpecialSizesFollowTheExtendedPrecisionRule) {
         {1000, 750, Special("0", "px", "480", "px"), false, {639, 480}},
         {1000, 750, Special("640", "px", "0", "px"), true, {640, 480}},
         {1000, 750, Special("10", "%", "0", "px"), false, {100, 75}},
+        // An empty field counts as 0, with or without the aspect ratio kept.
+        {1000, 750, Special("800", "px", "", "px"), false, {800, 600}},
+        {1000, 750, Special("800", "px", " ", "%"), true, {800, 600}},
+        {1000, 750, Special("", "px", "50", "%"), false, {499, 375}},  // 375 x own lies below 500
         // 1 % of 50 is 0 pixels: a field that was not left at 0 does not follow the other
         {50, 50, Special("1", "%", "100", "px"), false, {0, 100}},
         {50, 50, Special("100", "px", "1", "%"), true, {100, 0}},
@@ -130,11 +134,38 @@ TEST(SpecialFields, ValidationAcceptsOnlyNonNegativeIntegersNotBothZero) {
         const char *w, *h;
         bool valid;
     } cases[] = {{"", "", false},     {"abc", "10", false}, {"0", "0", false},  {"-1", "5", false},
-                 {"640", "", false},  {"0", "5", true},     {"12", "7", true},  {" 12 ", "\t7", true},
+                 {"640", "", true},   {"0", "5", true},     {"12", "7", true},  {" 12 ", "\t7", true},
                  {"1.5", "2", false}, {"99999999999", "1", false}};
     for (const Case& c : cases)
         EXPECT_EQ(SpecialFieldsValid(Special(c.w, "px", c.h, "px")), c.valid)
             << "'" << c.w << "' by '" << c.h << "'";
+}
+
+TEST(BatchRefusal, SettingsThatWouldFailEveryFileAreNamedBeforeAnythingIsCleared) {
+    struct Case {
+        int outputType, quality, resampler;
+        ScaleChoice choice;
+        std::string want;
+    } cases[] = {
+        {2, 85, 5, Mode(ScaleMode::HalfSize), ""},
+        {2, 85, 5, Special("800", "px", "", "px"), ""},
+        {2, 85, 5, Special("", "px", "", "px"), kSpecialSizeMessage},
+        {2, 85, 5, Special("abc", "px", "5", "px"), kSpecialSizeMessage},
+        {2, 0, 5, Mode(ScaleMode::HalfSize), "The JPEG quality must be a whole number from 1 to 100."},
+        {0, 101, 5, Mode(ScaleMode::HalfSize), "The JPEG quality must be a whole number from 1 to 100."},
+        {1, 101, 5, Mode(ScaleMode::HalfSize), ""},  // no JPEG is written
+        {4, 85, 5, Mode(ScaleMode::HalfSize), "Range check error"},
+        {2, 85, 7, Mode(ScaleMode::HalfSize), "Range check error"},
+    };
+    for (const Case& c : cases) {
+        TSettingsRecord settings;
+        settings.OutputType = c.outputType;
+        settings.JPEGQuality = c.quality;
+        settings.Resampler = c.resampler;
+        EXPECT_EQ(BatchRefusal(settings, c.choice), c.want)
+            << "type " << c.outputType << " quality " << c.quality << " filter " << c.resampler << " '"
+            << c.choice.WidthText << "' by '" << c.choice.HeightText << "'";
+    }
 }
 
 TEST_F(PipelineTest, InvalidSpecialFieldsShowTheBoxAndDoNothingElse) {

@@ -320,18 +320,29 @@ void TestMainWindow::invalidSpecialFieldsStopTheBatch() {
     WindowFixture f;
     TfrmMain& w = *f.window;
     w.show();
-    const QStringList sources = f.MakeSources(1);
+    const QStringList sources = f.MakeSources(1, 40, 30);
     w.RunBatch(sources);
     QCOMPARE(f.ResultFiles().size(), 1);
     w.rbSpecial->setChecked(true);
     w.txtWidth->setText(QStringLiteral("abc"));
     QTest::mouseClick(w.butReprocess, Qt::LeftButton);
-    // The trays were emptied first (the result deleted), then the fields were refused.
-    QCOMPARE(w.lvIn->count(), 0);
-    QCOMPARE(f.ResultFiles().size(), 0);
+    // The fields were refused before anything was cleared: both trays and the result stay.
+    QCOMPARE(w.lvIn->count(), 1);
+    QCOMPARE(w.lvOut->count(), 1);
+    QCOMPARE(f.ResultFiles().size(), 1);
     QCOMPARE(int(boxes.boxes.size()), 1);
     QCOMPARE(boxes.boxes[0].title, QStringLiteral("Error"));
     QCOMPARE(boxes.boxes[0].text, QString::fromUtf8(kSpecialSizeMessage));
+
+    // A width alone: the empty height follows it in the picture's proportions.
+    boxes.boxes.clear();
+    w.txtWidth->setText(QStringLiteral("20"));
+    w.txtHeight->setText(QString());
+    QTest::mouseClick(w.butReprocess, Qt::LeftButton);
+    QVERIFY2(boxes.boxes.empty(), qPrintable(boxes.Texts()));
+    QCOMPARE(w.lvOut->count(), 1);
+    QCOMPARE(w.Trays().Entries(TTray::Out)[0].Data.Width, 20);
+    QCOMPARE(w.Trays().Entries(TTray::Out)[0].Data.Height, 15);
 }
 
 void TestMainWindow::mixedDropConvertsEveryGoodFileAndListsTheBadOnes() {
