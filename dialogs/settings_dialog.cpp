@@ -7,8 +7,13 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <filesystem>
+#include <system_error>
+
 #include "app/core/pipeline.h"
 #include "app/core/settings_record.h"
+#include "app/settings/settings_store.h"
+#include "dialogs/message_box.h"
 #include "dialogs/folder_browse.h"
 #include "graphics/errors.h"
 #include "imageops/resample.h"
@@ -158,7 +163,7 @@ int TfrmSettings::JPEGQuality() const {
 void TfrmSettings::SetWorkDir(const std::string& folder) { txtWorkDir->setText(QString::fromStdString(WithSlash(folder))); }
 std::string TfrmSettings::WorkDir() const {
     const std::string text = txtWorkDir->text().toStdString();
-    if (text.empty()) return DefaultSettings().WorkDir;
+    if (text.empty()) return DefaultWorkDir();
     return WithSlash(text);
 }
 
@@ -186,6 +191,25 @@ void TfrmSettings::butBrowseClick() {
     browse.Directory = txtWorkDir->text();
     browse.Title = QStringLiteral("Select a working directory");
     if (browse.Execute(this)) txtWorkDir->setText(QString::fromStdString(WithSlash(browse.Directory.toStdString())));
+}
+
+void TfrmSettings::accept() {
+    const std::string folder = WorkDir();
+    std::error_code ec;
+    // The per-user default is made at the first batch; any other folder is checked here, not
+    // at the next drop.
+    if (folder != DefaultWorkDir() && !std::filesystem::is_directory(folder, ec)) {
+        if (!AskQuestion(this, QStringLiteral("The working folder %1 does not exist. Create it?")
+                                   .arg(QString::fromStdString(folder))))
+            return;
+        const std::string problem = MakeWorkDir(folder);
+        if (!problem.empty()) {
+            ShowErrorBox(this, QStringLiteral("Couldn't create the working folder %1: %2")
+                                   .arg(QString::fromStdString(folder), QString::fromStdString(problem)));
+            return;
+        }
+    }
+    QDialog::accept();
 }
 
 void TfrmSettings::HelpBtnClick() {

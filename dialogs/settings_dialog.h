@@ -79,6 +79,10 @@ public slots:
     void butBrowseClick();
     void HelpBtnClick();
 
+    // OK: a working folder that does not exist is offered to be made; the dialog stays open
+    // when the user declines or it cannot be made.
+    void accept() override;
+
 protected:
     void PlaceControls() override;
 };

@@ -1,12 +1,19 @@
 #include "app/settings/settings_store.h"
 
 #include <QSettings>
+#include <QStandardPaths>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
 
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
 #include <memory>
 #include <optional>
+#include <system_error>
 
 #include "graphics/errors.h"
 
@@ -63,9 +70,31 @@ std::string MatchUnit(const std::string& text) {
 
 }  // namespace
 
+std::string DefaultWorkDir() {
+    QString cache = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+    if (cache.isEmpty()) cache = QStringLiteral("/tmp");
+    return WithTrailingSeparator(cache.toStdString()) + "results/";
+}
+
+std::string MakeWorkDir(const std::string& folder) {
+    std::error_code ec;
+    std::string path = folder;
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    if (std::filesystem::is_directory(path, ec)) return {};
+    const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+    if (!parent.empty()) {
+        std::filesystem::create_directories(parent, ec);
+        if (ec) return ec.message();
+    }
+    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return std::strerror(errno);
+    if (!std::filesystem::is_directory(path, ec)) return "not a folder";
+    return {};
+}
+
 LoadedSettings LoadSettings(const SettingsLocation& location) {
     LoadedSettings loaded;
     loaded.Record = DefaultSettings();
+    loaded.Record.WorkDir = DefaultWorkDir();
     std::unique_ptr<QSettings> store = OpenStore(location);
     if (store->allKeys().isEmpty()) return loaded;  // no stored settings: first run
 

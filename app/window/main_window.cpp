@@ -593,6 +593,15 @@ void TfrmMain::RunBatch(const QStringList& paths) {
     std::vector<std::string> list;
     list.reserve(size_t(paths.size()));
     for (const QString& p : paths) list.push_back(p.toStdString());
+    // The per-user default folder is made on first use; a folder the user chose is theirs
+    // to make (the settings dialog offers to).
+    if (record_.WorkDir == DefaultWorkDir()) {
+        const std::string problem = MakeWorkDir(record_.WorkDir);
+        if (!problem.empty()) {
+            ShowErrorBox("Couldn't create the working folder " + record_.WorkDir + ": " + problem);
+            return;
+        }
+    }
     batchRunning_ = true;
     SetBatchControlsEnabled(false);
     GuardCommand(this, [&] { ProcessFiles(*this, list); });

@@ -50,7 +50,8 @@ TEST(SettingsStore, FirstRunGivesTheDefaults) {
     EXPECT_EQ(s.Record.Prefix, "");
     EXPECT_EQ(s.Record.Suffix, "");
     EXPECT_FALSE(s.Record.StopAtFirstError) << "a batch goes on past a bad file by default";
-    EXPECT_EQ(s.Record.WorkDir, ExecutableFolder());
+    EXPECT_EQ(s.Record.WorkDir, DefaultWorkDir());
+    EXPECT_NE(s.Record.WorkDir.find("/results/"), std::string::npos) << s.Record.WorkDir;
     EXPECT_EQ(s.Record.WorkDir.back(), '/');
     EXPECT_EQ(s.Controls, ScaleChoice{}) << "rotation none, half size, empty fields in px";
     EXPECT_TRUE(s.Errors.empty());
