@@ -71,9 +71,11 @@ std::string MatchUnit(const std::string& text) {
 }  // namespace
 
 std::string DefaultWorkDir() {
-    QString cache = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+    // The application's cache location under the store's own organization and name, whatever
+    // the running program calls itself (the window, imbrix-batch, a test).
+    QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
     if (cache.isEmpty()) cache = QStringLiteral("/tmp");
-    return WithTrailingSeparator(cache.toStdString()) + "results/";
+    return WithTrailingSeparator(cache.toStdString()) + kSettingsOrganization + "/" + kSettingsApplication + "/results/";
 }
 
 std::string MakeWorkDir(const std::string& folder) {

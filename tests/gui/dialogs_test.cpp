@@ -105,9 +105,7 @@ void TestDialogs::defaultWorkingFolderIsPrivateAndMadeOnFirstUse() {
     qputenv("XDG_CACHE_HOME", home.path().toUtf8());
     auto restore = qScopeGuard([&] { qputenv("XDG_CACHE_HOME", before); });
     const std::string folder = DefaultWorkDir();
-    QCOMPARE(QString::fromStdString(folder), home.path() + QStringLiteral("/") + QCoreApplication::organizationName() +
-                                                 (QCoreApplication::organizationName().isEmpty() ? "" : "/") +
-                                                 QCoreApplication::applicationName() + QStringLiteral("/results/"));
+    QCOMPARE(QString::fromStdString(folder), home.path() + QStringLiteral("/mrl/Imbrix/results/"));
     // A window with no stored folder uses it, and its first batch makes it, private.
     QTemporaryDir dir;
     TfrmMain w(SettingsLocation{dir.filePath(QStringLiteral("settings.ini")).toStdString()});
