@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 
 #include <filesystem>
 #include <system_error>
@@ -75,8 +76,10 @@ TfrmSettings::TfrmSettings(QWidget* owner) : TOKBottomDlg(owner) {
     Label1->setBuddy(cboOutputType);
 
     lblJPEGQuality = RightLabel(this, QStringLiteral("JPEG Quality:"), 244 + kShift, 324 + kShift, 20);
-    txtJPEGQuality = new QLineEdit(QStringLiteral("85"), this);
-    txtJPEGQuality->setGeometry(328 + kShift, 16, 33, 21);
+    txtJPEGQuality = new QSpinBox(this);
+    txtJPEGQuality->setRange(1, 100);
+    txtJPEGQuality->setValue(85);
+    txtJPEGQuality->setGeometry(328 + kShift - 12, 16, 33 + 12, 21);
     lblJPEGQuality->setBuddy(txtJPEGQuality);
 
     a = RightLabel(this, QStringLiteral("Resampling Algorithm:"), 4, 116 + kShift, 52);
@@ -152,13 +155,9 @@ void TfrmSettings::SetOutputType(int index) {
 }
 int TfrmSettings::OutputType() const { return cboOutputType->currentIndex(); }
 
-void TfrmSettings::SetJPEGQuality(int quality) { txtJPEGQuality->setText(QString::number(quality)); }
-int TfrmSettings::JPEGQuality() const {
-    const std::string text = txtJPEGQuality->text().toStdString();
-    const std::optional<int> value = ParseIntegerField(text);
-    if (!value) throw EConvertError(FormatMessage("'%s' is not a valid integer value", text.c_str()));
-    return *value;
-}
+// A stored quality outside 1..100 is shown (and accepted) as the nearest valid one.
+void TfrmSettings::SetJPEGQuality(int quality) { txtJPEGQuality->setValue(quality); }
+int TfrmSettings::JPEGQuality() const { return txtJPEGQuality->value(); }
 
 void TfrmSettings::SetWorkDir(const std::string& folder) { txtWorkDir->setText(QString::fromStdString(WithSlash(folder))); }
 std::string TfrmSettings::WorkDir() const {

@@ -12,6 +12,7 @@ class QFrame;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QSpinBox;
 
 class TOKBottomDlg : public QDialog {
     Q_OBJECT
@@ -60,7 +61,7 @@ public:
     QLabel* Label1 = nullptr;
     QComboBox* cboOutputType = nullptr;
     QLabel* lblJPEGQuality = nullptr;
-    QLineEdit* txtJPEGQuality = nullptr;
+    QSpinBox* txtJPEGQuality = nullptr;  // 1..100: nothing else can be typed
     QLabel* a = nullptr;
     QComboBox* cboResampler = nullptr;
     QCheckBox* cbAspectRatio = nullptr;

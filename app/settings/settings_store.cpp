@@ -148,8 +148,10 @@ LoadedSettings LoadSettings(const SettingsLocation& location) {
         };
         c.WidthText = special("SpecialWidth");
         c.HeightText = special("SpecialHeight");
-        c.WidthUnits = MatchUnit(special("SpecialWidthUnits"));
-        c.HeightUnits = MatchUnit(special("SpecialHeightUnits"));
+        // A unit that was never stored is pixels, as on the first run.
+        auto unit = [&](const char* name) { return store->contains(name) ? MatchUnit(special(name)) : std::string(kUnitPixels); };
+        c.WidthUnits = unit("SpecialWidthUnits");
+        c.HeightUnits = unit("SpecialHeightUnits");
     }
     return loaded;
 }

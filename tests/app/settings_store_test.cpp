@@ -80,6 +80,9 @@ TEST(SettingsStore, ScaleRulesGuardTheSpecialValues) {
 
     store.Write("Scale=QuarterSize\n");
     EXPECT_EQ(LoadSettings(store.location).Controls.Scale, ScaleMode::QuarterSize);
+    // Units that were never stored are pixels, not "no unit" (which would mean percent).
+    EXPECT_EQ(LoadSettings(store.location).Controls.WidthUnits, "px");
+    EXPECT_EQ(LoadSettings(store.location).Controls.HeightUnits, "px");
 }
 
 TEST(SettingsStore, AValueOfTheWrongTypeDoesNotStopTheOthers) {
