@@ -25,12 +25,17 @@ const char* const kBatchUsage =
     "  -o, --workdir DIR                    folder for the results (default: the current\n"
     "                                       directory; it must exist)\n"
     "      --prefix TEXT, --suffix TEXT     put around each result's base name\n"
+    "      --stop-at-first-error            stop at the first file that cannot be\n"
+    "                                       converted (default: go on, list them at the end)\n"
     "  -h, --help                           show this text\n"
     "\n"
     "An existing file is never overwritten: a taken name gets -1, -2, ... before its\n"
     "extension.\n"
-    "Exit status: 0 when every file gave a result, 1 when a file failed (the rest are\n"
-    "not processed) or a result could not be written, 2 on a usage error.\n";
+    "A file that cannot be read or converted is skipped and the batch goes on; the\n"
+    "failed files are listed with their reasons at the end. A result that cannot be\n"
+    "written (missing folder, full disk) stops the batch.\n"
+    "Exit status: 0 when every file gave a result, 1 when any file failed or a result\n"
+    "could not be written, 2 on a usage error.\n";
 
 namespace {
 
@@ -133,6 +138,9 @@ BatchOptions ParseBatchOptions(const std::vector<std::string>& args, const std::
             o.Settings.Prefix = value();
         } else if (arg == "--suffix") {
             o.Settings.Suffix = value();
+        } else if (arg == "--stop-at-first-error") {
+            flag();
+            o.Settings.StopAtFirstError = true;
         } else {
             throw UsageError{"unknown option " + arg};
         }

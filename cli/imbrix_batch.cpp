@@ -50,6 +50,8 @@ public:
     void EndBatch() override { ClearProgress(); }
 
     void AddToTray(TTray, const std::string&, const TpicData&, TBitmap) override {}
+    void RemoveFromTray(TTray, const std::string&) override {}
+    void MarkNotConverted(const std::string&, const std::string&) override {}
     void ResultWritten(const std::string& path, const FileIdentity&) override {
         ClearProgress();
         std::printf("%s\n", path.c_str());
@@ -136,7 +138,8 @@ int main(int argc, char** argv) {
     try {
         switch (ProcessFiles(host, options.Files)) {
             case BatchOutcome::Rejected: return 2;
-            case BatchOutcome::Stopped: return 1;
+            case BatchOutcome::Stopped:
+            case BatchOutcome::Failures: return 1;
             case BatchOutcome::Cancelled: host.Message("Cancelled: the remaining files were not processed."); return 1;
             case BatchOutcome::Completed: break;
         }

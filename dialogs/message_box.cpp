@@ -31,6 +31,27 @@ void ShowMessageBox(QWidget* parent, TMessageKind kind, const QString& title, co
     box.exec();
 }
 
+namespace {
+QuestionHook& Question() {
+    static QuestionHook hook;
+    return hook;
+}
+}  // namespace
+
+QuestionHook SetQuestionHook(QuestionHook hook) {
+    QuestionHook previous = std::move(Question());
+    Question() = std::move(hook);
+    return previous;
+}
+
+bool AskQuestion(QWidget* parent, const QString& text) {
+    if (Question()) return Question()(text);
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Question"), text, QMessageBox::Yes | QMessageBox::No,
+                    parent);
+    box.setDefaultButton(QMessageBox::Yes);
+    return box.exec() == QMessageBox::Yes;
+}
+
 void ShowErrorBox(QWidget* parent, const QString& text) {
     ShowMessageBox(parent, TMessageKind::Error, QStringLiteral("Error"), text);
 }

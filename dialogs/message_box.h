@@ -21,6 +21,11 @@ MessageBoxHook SetMessageBoxHook(MessageBoxHook hook);
 
 // A modal box with one OK button (or the hook's call).
 void ShowMessageBox(QWidget* parent, TMessageKind kind, const QString& title, const QString& text);
+// A question with Yes and No (Yes the default); true for Yes. A test hook answers instead.
+using QuestionHook = std::function<bool(const QString& text)>;
+QuestionHook SetQuestionHook(QuestionHook hook);
+bool AskQuestion(QWidget* parent, const QString& text);
+
 // Messages the program words itself: titled "Error" / "Warning".
 void ShowErrorBox(QWidget* parent, const QString& text);
 void ShowWarningBox(QWidget* parent, const QString& text);

@@ -6,9 +6,15 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
+
+#include <filesystem>
+#include <system_error>
 
 #include "app/core/pipeline.h"
 #include "app/core/settings_record.h"
+#include "app/settings/settings_store.h"
+#include "dialogs/message_box.h"
 #include "dialogs/folder_browse.h"
 #include "graphics/errors.h"
 #include "imageops/resample.h"
@@ -70,8 +76,10 @@ TfrmSettings::TfrmSettings(QWidget* owner) : TOKBottomDlg(owner) {
     Label1->setBuddy(cboOutputType);
 
     lblJPEGQuality = RightLabel(this, QStringLiteral("JPEG Quality:"), 244 + kShift, 324 + kShift, 20);
-    txtJPEGQuality = new QLineEdit(QStringLiteral("85"), this);
-    txtJPEGQuality->setGeometry(328 + kShift, 16, 33, 21);
+    txtJPEGQuality = new QSpinBox(this);
+    txtJPEGQuality->setRange(1, 100);
+    txtJPEGQuality->setValue(85);
+    txtJPEGQuality->setGeometry(328 + kShift - 12, 16, 33 + 12, 21);
     lblJPEGQuality->setBuddy(txtJPEGQuality);
 
     a = RightLabel(this, QStringLiteral("Resampling Algorithm:"), 4, 116 + kShift, 52);
@@ -147,18 +155,14 @@ void TfrmSettings::SetOutputType(int index) {
 }
 int TfrmSettings::OutputType() const { return cboOutputType->currentIndex(); }
 
-void TfrmSettings::SetJPEGQuality(int quality) { txtJPEGQuality->setText(QString::number(quality)); }
-int TfrmSettings::JPEGQuality() const {
-    const std::string text = txtJPEGQuality->text().toStdString();
-    const std::optional<int> value = ParseIntegerField(text);
-    if (!value) throw EConvertError(FormatMessage("'%s' is not a valid integer value", text.c_str()));
-    return *value;
-}
+// A stored quality outside 1..100 is shown (and accepted) as the nearest valid one.
+void TfrmSettings::SetJPEGQuality(int quality) { txtJPEGQuality->setValue(quality); }
+int TfrmSettings::JPEGQuality() const { return txtJPEGQuality->value(); }
 
 void TfrmSettings::SetWorkDir(const std::string& folder) { txtWorkDir->setText(QString::fromStdString(WithSlash(folder))); }
 std::string TfrmSettings::WorkDir() const {
     const std::string text = txtWorkDir->text().toStdString();
-    if (text.empty()) return DefaultSettings().WorkDir;
+    if (text.empty()) return DefaultWorkDir();
     return WithSlash(text);
 }
 
@@ -186,6 +190,25 @@ void TfrmSettings::butBrowseClick() {
     browse.Directory = txtWorkDir->text();
     browse.Title = QStringLiteral("Select a working directory");
     if (browse.Execute(this)) txtWorkDir->setText(QString::fromStdString(WithSlash(browse.Directory.toStdString())));
+}
+
+void TfrmSettings::accept() {
+    const std::string folder = WorkDir();
+    std::error_code ec;
+    // The per-user default is made at the first batch; any other folder is checked here, not
+    // at the next drop.
+    if (folder != DefaultWorkDir() && !std::filesystem::is_directory(folder, ec)) {
+        if (!AskQuestion(this, QStringLiteral("The working folder %1 does not exist. Create it?")
+                                   .arg(QString::fromStdString(folder))))
+            return;
+        const std::string problem = MakeWorkDir(folder);
+        if (!problem.empty()) {
+            ShowErrorBox(this, QStringLiteral("Couldn't create the working folder %1: %2")
+                                   .arg(QString::fromStdString(folder), QString::fromStdString(problem)));
+            return;
+        }
+    }
+    QDialog::accept();
 }
 
 void TfrmSettings::HelpBtnClick() {

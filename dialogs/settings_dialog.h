@@ -12,6 +12,7 @@ class QFrame;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QSpinBox;
 
 class TOKBottomDlg : public QDialog {
     Q_OBJECT
@@ -60,7 +61,7 @@ public:
     QLabel* Label1 = nullptr;
     QComboBox* cboOutputType = nullptr;
     QLabel* lblJPEGQuality = nullptr;
-    QLineEdit* txtJPEGQuality = nullptr;
+    QSpinBox* txtJPEGQuality = nullptr;  // 1..100: nothing else can be typed
     QLabel* a = nullptr;
     QComboBox* cboResampler = nullptr;
     QCheckBox* cbAspectRatio = nullptr;
@@ -78,6 +79,10 @@ public slots:
     void cboOutputTypeChange(int index);
     void butBrowseClick();
     void HelpBtnClick();
+
+    // OK: a working folder that does not exist is offered to be made; the dialog stays open
+    // when the user declines or it cannot be made.
+    void accept() override;
 
 protected:
     void PlaceControls() override;

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 #include <exception>
+#include <new>
 
 #include "app/core/progress_text.h"
 #include "app/core/thumbnail.h"
@@ -96,7 +97,9 @@ struct SpecialField {
 };
 
 SpecialField SpecialDimension(const std::string& text, const std::string& units, int base) {
-    const std::optional<int> value = ParseIntegerField(text);
+    // A field left empty is 0: that side follows the other one.
+    const std::optional<int> value =
+        text.find_first_not_of(" \t\r\n\v\f") == std::string::npos ? std::optional<int>(0) : ParseIntegerField(text);
     if (!value) NotAnInteger(text);
     if (units == kUnitPixels) return {*value, *value};
     int32_t product = 0;
@@ -138,7 +141,7 @@ bool SpecialFieldsValid(const ScaleChoice& choice) {
     auto fieldValue = [](const std::string& text) -> std::optional<int> {
         size_t begin = 0;
         while (begin < text.size() && static_cast<unsigned char>(text[begin]) <= ' ') ++begin;
-        if (begin == text.size()) return -1;  // empty after trimming
+        if (begin == text.size()) return 0;  // empty after trimming: follows the other side
         return ParseIntegerField(text);
     };
     std::optional<int> w = fieldValue(choice.WidthText);
@@ -146,6 +149,17 @@ bool SpecialFieldsValid(const ScaleChoice& choice) {
     if (!w || !h) return false;
     if (*w < 0 || *h < 0) return false;
     return !(*w == 0 && *h == 0);
+}
+
+std::string BatchRefusal(const TSettingsRecord& settings, const ScaleChoice& choice) {
+    if (choice.Scale == ScaleMode::Special && !SpecialFieldsValid(choice)) return kSpecialSizeMessage;
+    if (settings.OutputType < 0 || settings.OutputType >= static_cast<int>(OutputTypeTable.size()) ||
+        settings.Resampler < 0 || settings.Resampler >= static_cast<int>(FilterTable.size()))
+        return ERangeError().what();
+    const std::string extension = OutputTypeTable[static_cast<size_t>(settings.OutputType)].extension;
+    if ((extension == ".jpg" || extension == ".*") && (settings.JPEGQuality < 1 || settings.JPEGQuality > 100))
+        return "The JPEG quality must be a whole number from 1 to 100.";
+    return {};
 }
 
 TargetSize ComputeTargetSize(int baseWidth, int baseHeight, const ScaleChoice& choice, bool preserveAspectRatio) {
@@ -343,7 +357,31 @@ std::string ErrorBoxText(const std::string& message) {
     return message;
 }
 
-bool ProcessFile(PipelineHost& host, const std::string& path) {
+namespace {
+
+enum class FileResult { Converted, NameConflict, UnwritableType };
+
+// How far one file got, so that a failure can be tidied up and classified.
+struct FileTrack {
+    bool inAdded = false;     // its In entry exists
+    bool writing = false;     // a failure now is a failure to write the result
+    std::string outPath;      // the Out entry added for it, "" when none
+    std::string resultPath;   // the name an unwritable output type would have had
+};
+
+std::string ExceptionMessage(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::bad_alloc&) {
+        return "Out of memory";
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "Unknown error";
+    }
+}
+
+FileResult RunFile(PipelineHost& host, const std::string& path, FileTrack& track) {
     host.SetProgressFileName(path);
 
     std::unique_ptr<TBitmap> converted;
@@ -356,6 +394,7 @@ bool ProcessFile(PipelineHost& host, const std::string& path) {
     }
     const int w = converted->Width(), h = converted->Height();
     host.AddToTray(TTray::In, path, TpicData(h, w, 24), MakeThumbnail(*converted));
+    track.inAdded = true;
     host.StepProgress();
 
     const ScaleChoice choice = host.CurrentScaleChoice();
@@ -394,42 +433,60 @@ bool ProcessFile(PipelineHost& host, const std::string& path) {
     const TSettingsRecord& settings = host.Settings();
     const std::string extension = ResultExtension(settings.OutputType, path);
     const std::string stem = ResultStem(settings, path);
-    const bool writable = IsWritableExtension(extension);
-    std::optional<ReservedResult> reserved;
-    std::string resultPath;
-    std::exception_ptr createFailure;
-    if (writable) {
-        try {
-            reserved = ReservedResult::Create(stem, extension);
-            if (reserved) resultPath = reserved->Path();
-        } catch (const EFCreateError&) {
-            // A missing or read-only working folder fails like a write that fails: after the
-            // Out entry was added. Nothing is on disk, so clearing the entry deletes nothing.
-            createFailure = std::current_exception();
-            resultPath = FreeResultName(stem, extension).value_or(Candidate(stem, extension, 0));
-        }
-    } else if (std::optional<std::string> name = FreeResultName(stem, extension)) {
-        resultPath = *name;
+    if (!IsWritableExtension(extension)) {
+        // No file can be written, so no Out entry either: it would list a missing file.
+        std::optional<std::string> name = FreeResultName(stem, extension);
+        if (!name) return FileResult::NameConflict;
+        track.resultPath = *name;
+        host.StepProgress();
+        host.StepProgress();
+        return FileResult::UnwritableType;
     }
-    if (resultPath.empty()) {
-        host.ShowWarningBox(kNameConflictMessage);
-        return false;
-    }
+    // From here a failure is the working folder's or the disk's, and would repeat for every
+    // later file. A missing or read-only folder fails before an Out entry exists.
+    track.writing = true;
+    std::optional<ReservedResult> reserved = ReservedResult::Create(stem, extension);
+    if (!reserved) return FileResult::NameConflict;
+    const std::string resultPath = reserved->Path();
 
     host.AddToTray(TTray::Out, resultPath, TpicData(result->Height(), result->Width(), 24), MakeThumbnail(*result));
+    track.outPath = resultPath;
     host.StepProgress();
-    if (createFailure) std::rethrow_exception(createFailure);
 
-    if (reserved) {
-        SaveResult(*result, reserved->Stream(), extension, settings.JPEGQuality);
-        const FileIdentity identity = reserved->Commit();
-        host.ResultWritten(resultPath, identity);
-    } else {
-        host.ShowErrorBox(std::string(kUnknownOutputTypeMessage) + resultPath);
-    }
+    SaveResult(*result, reserved->Stream(), extension, settings.JPEGQuality);
+    const FileIdentity identity = reserved->Commit();
+    host.ResultWritten(resultPath, identity);
     result.reset();
     host.StepProgress();
+    return FileResult::Converted;
+}
+
+TBitmap BlankThumbnail() { return TBitmap(kThumbnailWidth, kThumbnailHeight, TPixelFormat::pf24bit); }
+
+}  // namespace
+
+bool ProcessFile(PipelineHost& host, const std::string& path) {
+    FileTrack track;
+    try {
+        switch (RunFile(host, path, track)) {
+            case FileResult::NameConflict: host.ShowWarningBox(kNameConflictMessage); return false;
+            case FileResult::UnwritableType:
+                host.ShowErrorBox(std::string(kUnknownOutputTypeMessage) + track.resultPath);
+                return true;
+            case FileResult::Converted: return true;
+        }
+    } catch (...) {
+        if (!track.outPath.empty()) host.RemoveFromTray(TTray::Out, track.outPath);
+        throw;
+    }
     return true;
+}
+
+std::string FailureListText(const std::vector<FileFailure>& failures, size_t fileCount) {
+    std::string text = std::to_string(failures.size()) + " of " + std::to_string(fileCount) +
+                       (fileCount == 1 ? " file" : " files") + " could not be converted:";
+    for (const FileFailure& f : failures) text += "\n" + ExtractFileName(f.Path) + ": " + f.Reason;
+    return text;
 }
 
 BatchOutcome ProcessFiles(PipelineHost& host, std::vector<std::string> paths) {
@@ -439,23 +496,70 @@ BatchOutcome ProcessFiles(PipelineHost& host, std::vector<std::string> paths) {
         return BatchOutcome::Rejected;
     }
     host.BeginBatch(ProgressStepCount(static_cast<int64_t>(paths.size())));
+    const bool stopAtFirstError = host.Settings().StopAtFirstError;
     BatchOutcome outcome = BatchOutcome::Completed;
+    std::vector<FileFailure> failures;
+    std::exception_ptr stopError;
+    // A file that was not converted stays listed in the In tray (so Reprocess tries it again),
+    // with the reason in its tip.
+    auto keepUnconverted = [&](const std::string& path, bool inAdded, const std::string& reason) {
+        if (!inAdded) host.AddToTray(TTray::In, path, TpicData(0, 0, 24), BlankThumbnail());
+        host.MarkNotConverted(path, reason);
+    };
     try {
-        for (const std::string& path : paths) {
+        size_t next = 0;
+        for (; next < paths.size(); ++next) {
+            const std::string& path = paths[next];
             if (host.Cancelled()) {
                 outcome = BatchOutcome::Cancelled;
                 break;
             }
-            if (!ProcessFile(host, path)) {
-                host.ShowErrorBox(std::string(kCouldNotLoadMessage) + path);
-                outcome = BatchOutcome::Stopped;
-                break;
+            FileTrack track;
+            FileResult result = FileResult::Converted;
+            try {
+                result = RunFile(host, path, track);
+            } catch (...) {
+                if (!track.outPath.empty()) host.RemoveFromTray(TTray::Out, track.outPath);
+                const std::string reason = ExceptionMessage(std::current_exception());
+                keepUnconverted(path, track.inAdded, reason);
+                if (stopAtFirstError || track.writing) {
+                    stopError = std::current_exception();
+                    outcome = BatchOutcome::Stopped;
+                    ++next;
+                    break;
+                }
+                failures.push_back({path, reason});
+                continue;
+            }
+            if (result == FileResult::NameConflict) {
+                keepUnconverted(path, track.inAdded, kNameConflictMessage);
+                if (stopAtFirstError) {
+                    host.ShowWarningBox(kNameConflictMessage);
+                    host.ShowErrorBox(std::string(kCouldNotLoadMessage) + path);
+                    outcome = BatchOutcome::Stopped;
+                    ++next;
+                    break;
+                }
+                failures.push_back({path, kNameConflictMessage});
+            } else if (result == FileResult::UnwritableType) {
+                const std::string text = std::string(kUnknownOutputTypeMessage) + track.resultPath;
+                keepUnconverted(path, true, text);
+                if (stopAtFirstError)
+                    host.ShowErrorBox(text);  // and the batch goes on, as it always did
+                else
+                    failures.push_back({path, text});
             }
         }
+        for (size_t i = next; i < paths.size(); ++i)
+            keepUnconverted(paths[i], false,
+                            outcome == BatchOutcome::Cancelled ? kCancelledReason : kStoppedReason);
     } catch (...) {
         host.EndBatch();
         throw;
     }
     host.EndBatch();
+    if (!failures.empty()) host.ShowErrorBox(FailureListText(failures, paths.size()));
+    if (stopError) std::rethrow_exception(stopError);
+    if (outcome == BatchOutcome::Completed && !failures.empty()) outcome = BatchOutcome::Failures;
     return outcome;
 }

@@ -24,6 +24,9 @@ inline constexpr const char* kCouldNotLoadMessage = "Couldn't load file: ";     
 inline constexpr const char* kNameConflictMessage = "Couldn't add file because of name conflict";
 inline constexpr const char* kUnknownOutputTypeMessage = "Unknown output file type for file:";  // + path
 inline constexpr int kMaxNameSuffix = 9999;
+// Reasons the In tray's tip gives for a file a batch did not reach.
+inline constexpr const char* kCancelledReason = "the batch was cancelled before this file";
+inline constexpr const char* kStoppedReason = "the batch stopped before this file";
 
 // What a front end provides. Every call happens on the thread that runs the batch.
 class PipelineHost {
@@ -52,6 +55,11 @@ public:
     virtual void AddToTray(TTray tray, const std::string& path, const TpicData& data, TBitmap thumbnail) = 0;
     // The Out entry with this path has been written and is now this file.
     virtual void ResultWritten(const std::string& path, const FileIdentity& identity) = 0;
+    // The newest entry of this path leaves the tray (an Out entry whose result was not
+    // written). No file is touched.
+    virtual void RemoveFromTray(TTray tray, const std::string& path) = 0;
+    // The newest In entry of this path was not converted, for this reason (its tip says so).
+    virtual void MarkNotConverted(const std::string& path, const std::string& reason) = 0;
 
     // Boxes the pipeline words itself: an error box ("Error") and a warning box ("Warning").
     virtual void ShowErrorBox(const std::string& text) = 0;
@@ -61,7 +69,8 @@ public:
 enum class BatchOutcome {
     Completed,  // every path processed
     Cancelled,  // stopped before a file because the host said so
-    Stopped,    // a file failed ("Couldn't load file: " was shown) and the rest was skipped
+    Stopped,    // a file failed and the rest was skipped (StopAtFirstError, or a name conflict)
+    Failures,   // every path was tried; some could not be converted (listed in one error box)
     Rejected,   // the "Special" fields were invalid: nothing was done, no progress shown
 };
 
@@ -71,15 +80,38 @@ struct TargetSize {
     bool operator==(const TargetSize&) const = default;
 };
 
-// Runs one batch over its own copy of paths, in order. Errors of a file (unreadable picture,
-// unwritable result, ...) escape as exceptions after EndBatch; the caller shows them.
+// A file a batch could not convert, and the reader's (or writer's) message why.
+struct FileFailure {
+    std::string Path;
+    std::string Reason;
+    bool operator==(const FileFailure&) const = default;
+};
+
+// Runs one batch over its own copy of paths, in order. A file that cannot be read or converted
+// is kept in the In tray marked as not converted and the batch goes on; the failures are
+// listed in one error box after EndBatch (FailureListText). A result that cannot be written
+// (missing or read-only folder, full disk) stops the batch, since every later file would
+// fail the same way: its error escapes as an exception after EndBatch and the list. With
+// StopAtFirstError the first failure of any kind ends the batch, as a thrown error or the
+// "Couldn't load file: " box. Files not reached stay in the In tray, marked as not converted.
 BatchOutcome ProcessFiles(PipelineHost& host, std::vector<std::string> paths);
 // The per-file step; false when the file met a name conflict (the warning box was shown).
+// An output type that cannot be written shows the "Unknown output file type for file:" box
+// and adds no Out entry. Errors escape; an Out entry whose result was not written is removed
+// first.
 bool ProcessFile(PipelineHost& host, const std::string& path);
 
+// "2 of 9 files could not be converted:" and a line "name: reason" for each failure.
+std::string FailureListText(const std::vector<FileFailure>& failures, size_t fileCount);
+
 // Whether the "Special" fields let a batch start: both fields integers, neither negative, not
-// both zero. (An empty field counts as -1.)
+// both zero. An empty field counts as 0, so one side alone follows the other.
 bool SpecialFieldsValid(const ScaleChoice& choice);
+
+// Why a batch with these settings and controls would fail every file ("" when it would not):
+// invalid "Special" fields, a JPEG quality outside 1..100, an output type or filter outside
+// its table. Reprocess asks before it clears anything.
+std::string BatchRefusal(const TSettingsRecord& settings, const ScaleChoice& choice);
 
 // The decimal integer in a field, blanks at both ends ignored; nullopt when it is not one.
 std::optional<int> ParseIntegerField(const std::string& text);

@@ -27,6 +27,8 @@ struct TSettingsRecord {
     bool PreserveAspectRatio = true;
     std::string Prefix;
     std::string Suffix;
+    // A batch stops at the first file that cannot be converted, instead of listing it at the end.
+    bool StopAtFirstError = false;
 };
 
 // The folder of the running executable, with a trailing "/" (the current folder when it

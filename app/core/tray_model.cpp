@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstddef>
 #include <set>
 #include <system_error>
 #include <utility>
@@ -68,6 +69,24 @@ void TrayModel::MarkWritten(const std::string& path, const FileIdentity& identit
         }
 }
 
+void TrayModel::MarkNotConverted(const std::string& path, const std::string& reason) {
+    for (auto it = in_.rbegin(); it != in_.rend(); ++it)
+        if (it->Path == path) {
+            it->NotConverted = reason;
+            return;
+        }
+}
+
+long TrayModel::RemoveLast(TTray tray, const std::string& path) {
+    std::vector<TrayEntry>& list = Entries(tray);
+    for (size_t i = list.size(); i-- > 0;)
+        if (list[i].Path == path) {
+            list.erase(list.begin() + static_cast<std::ptrdiff_t>(i));
+            return static_cast<long>(i);
+        }
+    return -1;
+}
+
 std::string TrayModel::SummaryLine(TTray tray, const NumberSeparators& sep) const {
     const std::vector<TrayEntry>& list = Entries(tray);
     if (list.empty()) return {};
@@ -82,7 +101,9 @@ std::string TrayModel::SummaryLine(TTray tray, const NumberSeparators& sep) cons
 std::string TrayModel::InfoTip(TTray tray, size_t index, const NumberSeparators& sep) const {
     const std::vector<TrayEntry>& list = Entries(tray);
     if (index >= list.size()) return {};
-    return MakeInfoTip(list[index].Path, list[index].Data, sep);
+    std::string tip = MakeInfoTip(list[index].Path, list[index].Data, sep);
+    if (!list[index].NotConverted.empty()) tip += "\nNot converted: " + list[index].NotConverted;
+    return tip;
 }
 
 void TrayModel::Clear() {

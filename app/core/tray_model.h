@@ -17,6 +17,8 @@ struct TrayEntry {
     // Out entries only: the file as we wrote it. Empty while it is not written (or never was,
     // as after "Unknown output file type"); such an entry's path is never deleted.
     std::optional<FileIdentity> Written;
+    // In entries only: why the file was not converted ("" when it was, or is being).
+    std::string NotConverted;
 };
 
 // Separators for the "%.1n" number format; the window passes the locale's.
@@ -49,6 +51,11 @@ public:
     std::vector<std::string> WrittenResults(const std::vector<size_t>& rows) const;
     // Records that the Out entry with this path was written and is this file now.
     void MarkWritten(const std::string& path, const FileIdentity& identity);
+    // Marks the newest In entry of this path as not converted, for this reason.
+    void MarkNotConverted(const std::string& path, const std::string& reason);
+    // Removes the newest entry of this path from a tray (no file is touched); returns its
+    // index, or -1 when there is none.
+    long RemoveLast(TTray tray, const std::string& path);
 
     // "%d files, total size: %.1nK", or "" for an empty tray. Totals are 64-bit.
     std::string SummaryLine(TTray tray, const NumberSeparators& sep = {}) const;

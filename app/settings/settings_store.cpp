@@ -1,12 +1,19 @@
 #include "app/settings/settings_store.h"
 
 #include <QSettings>
+#include <QStandardPaths>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
 
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
 #include <memory>
 #include <optional>
+#include <system_error>
 
 #include "graphics/errors.h"
 
@@ -63,9 +70,33 @@ std::string MatchUnit(const std::string& text) {
 
 }  // namespace
 
+std::string DefaultWorkDir() {
+    // The application's cache location under the store's own organization and name, whatever
+    // the running program calls itself (the window, imbrix-batch, a test).
+    QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+    if (cache.isEmpty()) cache = QStringLiteral("/tmp");
+    return WithTrailingSeparator(cache.toStdString()) + kSettingsOrganization + "/" + kSettingsApplication + "/results/";
+}
+
+std::string MakeWorkDir(const std::string& folder) {
+    std::error_code ec;
+    std::string path = folder;
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    if (std::filesystem::is_directory(path, ec)) return {};
+    const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+    if (!parent.empty()) {
+        std::filesystem::create_directories(parent, ec);
+        if (ec) return ec.message();
+    }
+    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return std::strerror(errno);
+    if (!std::filesystem::is_directory(path, ec)) return "not a folder";
+    return {};
+}
+
 LoadedSettings LoadSettings(const SettingsLocation& location) {
     LoadedSettings loaded;
     loaded.Record = DefaultSettings();
+    loaded.Record.WorkDir = DefaultWorkDir();
     std::unique_ptr<QSettings> store = OpenStore(location);
     if (store->allKeys().isEmpty()) return loaded;  // no stored settings: first run
 
@@ -97,6 +128,7 @@ LoadedSettings LoadSettings(const SettingsLocation& location) {
     readInt("PreserveAspectRatio", [&](int v) { r.PreserveAspectRatio = v != 0; });
     readText("Prefix", [&](const std::string& v) { r.Prefix = v; });
     readText("Suffix", [&](const std::string& v) { r.Suffix = v; });
+    readInt("StopAtFirstError", [&](int v) { r.StopAtFirstError = v != 0; });
     readInt("Rotate", [&](int v) { c.RotationIndex = v >= 0 && v <= 3 ? v : -1; });
 
     if (store->contains("Scale")) {
@@ -116,8 +148,10 @@ LoadedSettings LoadSettings(const SettingsLocation& location) {
         };
         c.WidthText = special("SpecialWidth");
         c.HeightText = special("SpecialHeight");
-        c.WidthUnits = MatchUnit(special("SpecialWidthUnits"));
-        c.HeightUnits = MatchUnit(special("SpecialHeightUnits"));
+        // A unit that was never stored is pixels, as on the first run.
+        auto unit = [&](const char* name) { return store->contains(name) ? MatchUnit(special(name)) : std::string(kUnitPixels); };
+        c.WidthUnits = unit("SpecialWidthUnits");
+        c.HeightUnits = unit("SpecialHeightUnits");
     }
     return loaded;
 }
@@ -134,6 +168,7 @@ std::string SaveSettings(const TSettingsRecord& record, const ScaleChoice& contr
     store->setValue("PreserveAspectRatio", record.PreserveAspectRatio ? 1 : 0);
     store->setValue("Prefix", text(record.Prefix));
     store->setValue("Suffix", text(record.Suffix));
+    store->setValue("StopAtFirstError", record.StopAtFirstError ? 1 : 0);
     store->setValue("Rotate", controls.RotationIndex);
     store->setValue("Scale", QString::fromLatin1(ScaleModeName(controls.Scale)));
     store->setValue("SpecialWidth", text(controls.WidthText));

@@ -28,7 +28,16 @@ struct LoadedSettings {
     std::vector<std::string> Errors;
 };
 
-// Defaults, then whatever the store holds, by the store's rules.
+// The per-user working folder used when none is stored: the cache location + "results/"
+// (~/.cache/mrl/Imbrix/results/), with a trailing "/". The program's own folder is
+// read-only once installed.
+std::string DefaultWorkDir();
+// Makes a working folder that does not exist yet, with its missing parents; the folder
+// itself gets mode 0700 (results are private copies). Returns "" when the folder exists
+// afterwards, else the reason it could not be made.
+std::string MakeWorkDir(const std::string& folder);
+
+// Defaults (WorkDir = DefaultWorkDir()), then whatever the store holds, by the store's rules.
 LoadedSettings LoadSettings(const SettingsLocation& location = {});
 
 // Writes the record and the controls. Returns "" on success, else the message to show in an

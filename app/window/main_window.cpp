@@ -433,6 +433,13 @@ void TfrmMain::butAddFileClick() {
 
 void TfrmMain::butReprocessClick() {
     if (batchRunning_) return;
+    // Settings that would fail every file are refused before the trays (and the results the
+    // user may still want) are cleared.
+    const std::string refusal = BatchRefusal(record_, CurrentScaleChoice());
+    if (!refusal.empty()) {
+        ShowErrorBox(refusal);
+        return;
+    }
     std::vector<std::string> sources = model_.Paths(TTray::In);
     QStringList copy;
     for (const std::string& s : sources) copy << QString::fromStdString(s);
@@ -589,6 +596,15 @@ void TfrmMain::RunBatch(const QStringList& paths) {
     std::vector<std::string> list;
     list.reserve(size_t(paths.size()));
     for (const QString& p : paths) list.push_back(p.toStdString());
+    // The per-user default folder is made on first use; a folder the user chose is theirs
+    // to make (the settings dialog offers to).
+    if (record_.WorkDir == DefaultWorkDir()) {
+        const std::string problem = MakeWorkDir(record_.WorkDir);
+        if (!problem.empty()) {
+            ShowErrorBox("Couldn't create the working folder " + record_.WorkDir + ": " + problem);
+            return;
+        }
+    }
     batchRunning_ = true;
     SetBatchControlsEnabled(false);
     GuardCommand(this, [&] { ProcessFiles(*this, list); });
@@ -637,6 +653,23 @@ void TfrmMain::AddToTray(TTray tray, const std::string& path, const TpicData& da
 }
 
 void TfrmMain::ResultWritten(const std::string& path, const FileIdentity& identity) { model_.MarkWritten(path, identity); }
+
+void TfrmMain::RemoveFromTray(TTray tray, const std::string& path) {
+    QListWidget* list = tray == TTray::In ? static_cast<QListWidget*>(lvIn) : lvOut;
+    const long row = model_.RemoveLast(tray, path);
+    if (row >= 0 && row < list->count()) delete list->takeItem(int(row));
+}
+
+void TfrmMain::MarkNotConverted(const std::string& path, const std::string& reason) {
+    model_.MarkNotConverted(path, reason);
+    // The caption says so too, greyed, so a glance finds what Reprocess would try again.
+    const std::vector<TrayEntry>& entries = model_.Entries(TTray::In);
+    for (size_t i = entries.size(); i-- > 0;)
+        if (entries[i].Path == path) {
+            if (QListWidgetItem* item = lvIn->item(int(i))) item->setForeground(palette().color(QPalette::Disabled, QPalette::Text));
+            break;
+        }
+}
 
 void TfrmMain::ShowErrorBox(const std::string& text) { ::ShowErrorBox(this, QString::fromStdString(text)); }
 void TfrmMain::ShowWarningBox(const std::string& text) { ::ShowWarningBox(this, QString::fromStdString(text)); }

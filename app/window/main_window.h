@@ -111,6 +111,8 @@ public:
     void EndBatch() override;
     void AddToTray(TTray tray, const std::string& path, const TpicData& data, TBitmap thumbnail) override;
     void ResultWritten(const std::string& path, const FileIdentity& identity) override;
+    void RemoveFromTray(TTray tray, const std::string& path) override;
+    void MarkNotConverted(const std::string& path, const std::string& reason) override;
     void ShowErrorBox(const std::string& text) override;
     void ShowWarningBox(const std::string& text) override;
 

@@ -1,6 +1,7 @@
 // The pipeline through real files in a temporary working folder.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -94,6 +95,10 @@ TEST(TargetSize, FixedScalesAndSpecialSizesFollowTheExtendedPrecisionRule) {
         {1000, 750, Special("0", "px", "480", "px"), false, {639, 480}},
         {1000, 750, Special("640", "px", "0", "px"), true, {640, 480}},
         {1000, 750, Special("10", "%", "0", "px"), false, {100, 75}},
+        // An empty field counts as 0, with or without the aspect ratio kept.
+        {1000, 750, Special("800", "px", "", "px"), false, {800, 600}},
+        {1000, 750, Special("800", "px", " ", "%"), true, {800, 600}},
+        {1000, 750, Special("", "px", "50", "%"), false, {499, 375}},  // 375 x own lies below 500
         // 1 % of 50 is 0 pixels: a field that was not left at 0 does not follow the other
         {50, 50, Special("1", "%", "100", "px"), false, {0, 100}},
         {50, 50, Special("100", "px", "1", "%"), true, {100, 0}},
@@ -129,11 +134,38 @@ TEST(SpecialFields, ValidationAcceptsOnlyNonNegativeIntegersNotBothZero) {
         const char *w, *h;
         bool valid;
     } cases[] = {{"", "", false},     {"abc", "10", false}, {"0", "0", false},  {"-1", "5", false},
-                 {"640", "", false},  {"0", "5", true},     {"12", "7", true},  {" 12 ", "\t7", true},
+                 {"640", "", true},   {"0", "5", true},     {"12", "7", true},  {" 12 ", "\t7", true},
                  {"1.5", "2", false}, {"99999999999", "1", false}};
     for (const Case& c : cases)
         EXPECT_EQ(SpecialFieldsValid(Special(c.w, "px", c.h, "px")), c.valid)
             << "'" << c.w << "' by '" << c.h << "'";
+}
+
+TEST(BatchRefusal, SettingsThatWouldFailEveryFileAreNamedBeforeAnythingIsCleared) {
+    struct Case {
+        int outputType, quality, resampler;
+        ScaleChoice choice;
+        std::string want;
+    } cases[] = {
+        {2, 85, 5, Mode(ScaleMode::HalfSize), ""},
+        {2, 85, 5, Special("800", "px", "", "px"), ""},
+        {2, 85, 5, Special("", "px", "", "px"), kSpecialSizeMessage},
+        {2, 85, 5, Special("abc", "px", "5", "px"), kSpecialSizeMessage},
+        {2, 0, 5, Mode(ScaleMode::HalfSize), "The JPEG quality must be a whole number from 1 to 100."},
+        {0, 101, 5, Mode(ScaleMode::HalfSize), "The JPEG quality must be a whole number from 1 to 100."},
+        {1, 101, 5, Mode(ScaleMode::HalfSize), ""},  // no JPEG is written
+        {4, 85, 5, Mode(ScaleMode::HalfSize), "Range check error"},
+        {2, 85, 7, Mode(ScaleMode::HalfSize), "Range check error"},
+    };
+    for (const Case& c : cases) {
+        TSettingsRecord settings;
+        settings.OutputType = c.outputType;
+        settings.JPEGQuality = c.quality;
+        settings.Resampler = c.resampler;
+        EXPECT_EQ(BatchRefusal(settings, c.choice), c.want)
+            << "type " << c.outputType << " quality " << c.quality << " filter " << c.resampler << " '"
+            << c.choice.WidthText << "' by '" << c.choice.HeightText << "'";
+    }
 }
 
 TEST_F(PipelineTest, InvalidSpecialFieldsShowTheBoxAndDoNothingElse) {
@@ -235,59 +267,114 @@ TEST_F(PipelineTest, SameAsOriginalKeepsTheLetterCaseAndReportsUnwritableTypes) 
     WriteBmp(scan, 8, 8);
     WriteBmp(dib, 8, 8);
     WriteBmp(last, 8, 8);
-    RecordingHost host(WorkDir());
-    host.settings.OutputType = 0;
-    ASSERT_EQ(ProcessFiles(host, {scan, dib, last}), BatchOutcome::Completed);
-    EXPECT_TRUE(InWork("Scan.BMP"));
-    EXPECT_TRUE(InWork("last.bmp"));
-    EXPECT_FALSE(InWork("pic.dib"));
-    ASSERT_EQ(host.errors.size(), 1u);
-    EXPECT_EQ(host.errors[0], "Unknown output file type for file:" + WorkDir() + "pic.dib");
-    // The entry stays but is not ours to delete: nothing was written under its name.
-    ASSERT_EQ(host.trays.Count(TTray::Out), 3u);
-    EXPECT_FALSE(host.trays.Entries(TTray::Out)[1].Written.has_value());
-    EXPECT_EQ(host.steps, 18);
-}
-
-TEST_F(PipelineTest, AFailingFileStopsTheBatchAndKeepsWhatWasDone) {
-    const std::string a = src.file("a.bmp"), b = src.file("b.xyz"), c = src.file("c.bmp");
-    WriteBmp(a, 8, 8);
-    WriteBmp(b, 8, 8);
-    WriteBmp(c, 8, 8);
-    RecordingHost host(WorkDir());
-    host.settings.OutputType = 1;
-    try {
-        ProcessFiles(host, {a, b, c});
-        FAIL() << "the unknown extension did not fail";
-    } catch (const EImbrixError& e) {
-        EXPECT_STREQ(e.what(), "Unknown picture file extension (.xyz)");
+    const std::string unknown = "Unknown output file type for file:" + WorkDir() + "pic.dib";
+    for (bool stopAtFirstError : {false, true}) {
+        SCOPED_TRACE(stopAtFirstError ? "stop at first error" : "go on");
+        for (const auto& entry : fs::directory_iterator(work.path())) fs::remove(entry.path());
+        RecordingHost host(WorkDir());
+        host.settings.OutputType = 0;
+        host.settings.StopAtFirstError = stopAtFirstError;
+        // Either way the batch goes on; the box comes at once or in the list at the end.
+        EXPECT_EQ(ProcessFiles(host, {scan, dib, last}),
+                  stopAtFirstError ? BatchOutcome::Completed : BatchOutcome::Failures);
+        EXPECT_TRUE(InWork("Scan.BMP"));
+        EXPECT_TRUE(InWork("last.bmp"));
+        EXPECT_FALSE(InWork("pic.dib"));
+        EXPECT_EQ(host.errors, std::vector<std::string>{stopAtFirstError
+                                                            ? unknown
+                                                            : "1 of 3 files could not be converted:\npic.dib: " + unknown});
+        // No Out entry for a file that was never written; the source stays, marked.
+        EXPECT_EQ(host.trays.Paths(TTray::Out), (std::vector<std::string>{WorkDir() + "Scan.BMP", WorkDir() + "last.bmp"}));
+        ASSERT_EQ(host.trays.Count(TTray::In), 3u);
+        EXPECT_EQ(host.trays.Entries(TTray::In)[1].NotConverted, unknown);
+        EXPECT_NE(host.trays.InfoTip(TTray::In, 1).find("\nNot converted: " + unknown), std::string::npos);
+        EXPECT_TRUE(host.trays.Entries(TTray::In)[2].NotConverted.empty());
+        EXPECT_EQ(host.steps, 18);
     }
-    EXPECT_EQ(host.ends, 1);
-    EXPECT_EQ(host.events.back(), "end");
-    EXPECT_TRUE(InWork("a.bmp"));
-    EXPECT_EQ(host.trays.Count(TTray::In), 1u);
-    EXPECT_EQ(host.trays.Count(TTray::Out), 1u);
-    for (const std::string& e : host.events) EXPECT_NE(e, "file " + c) << "the third file was started";
 }
 
-TEST_F(PipelineTest, NameConflictWarnsThenStopsWithoutAResult) {
+TEST_F(PipelineTest, UnreadableFilesAreSkippedAndListedOrStopTheBatchWhenAsked) {
+    const std::string a = src.file("a.bmp"), txt = src.file("notes.txt"), c = src.file("c.bmp");
+    const std::string bad = src.file("bad.bmp"), missing = src.file("missing.bmp"), e = src.file("e.bmp");
+    WriteBmp(a, 8, 8);
+    std::ofstream(txt) << "not a picture";
+    WriteBmp(c, 8, 8);
+    std::ofstream(bad) << "BM but nothing after it";
+    WriteBmp(e, 8, 8);
+    const std::vector<std::string> files = {a, txt, c, bad, missing, e};
+    for (bool stopAtFirstError : {false, true}) {
+        SCOPED_TRACE(stopAtFirstError ? "stop at first error" : "go on");
+        for (const auto& entry : fs::directory_iterator(work.path())) fs::remove(entry.path());
+        RecordingHost host(WorkDir());
+        host.settings.OutputType = 1;
+        host.settings.StopAtFirstError = stopAtFirstError;
+        std::string thrown;
+        BatchOutcome outcome = BatchOutcome::Completed;
+        try {
+            outcome = ProcessFiles(host, files);
+        } catch (const std::exception& error) {
+            thrown = error.what();
+        }
+        EXPECT_EQ(host.ends, 1);
+        // Nothing listed is lost: every path has its In entry, in order, converted or marked.
+        EXPECT_EQ(host.trays.Paths(TTray::In), files);
+        const std::vector<TrayEntry>& in = host.trays.Entries(TTray::In);
+        if (stopAtFirstError) {
+            EXPECT_EQ(thrown, "Unknown picture file extension (.txt)");
+            EXPECT_TRUE(host.errors.empty());
+            EXPECT_TRUE(InWork("a.bmp"));
+            EXPECT_FALSE(InWork("c.bmp"));
+            for (size_t i = 2; i < files.size(); ++i) EXPECT_EQ(in[i].NotConverted, kStoppedReason) << files[i];
+            continue;
+        }
+        EXPECT_EQ(thrown, "");
+        EXPECT_EQ(outcome, BatchOutcome::Failures);
+        for (const char* name : {"a.bmp", "c.bmp", "e.bmp"}) EXPECT_TRUE(InWork(name)) << name;
+        EXPECT_EQ(host.trays.Count(TTray::Out), 3u);
+        ASSERT_EQ(host.errors.size(), 1u);
+        const std::string& list = host.errors[0];
+        // Exactly the bad files, in order, each with the reader's message.
+        EXPECT_EQ(list.rfind("3 of 6 files could not be converted:\nnotes.txt: Unknown picture file extension (.txt)\nbad.bmp: ", 0), 0u) << list;
+        EXPECT_NE(list.find("\nmissing.bmp: "), std::string::npos) << list;
+        EXPECT_EQ(std::count(list.begin(), list.end(), '\n'), 3) << list;
+        for (size_t i : {1u, 3u, 4u}) EXPECT_FALSE(in[i].NotConverted.empty()) << files[i];
+        for (size_t i : {0u, 2u, 5u}) EXPECT_TRUE(in[i].NotConverted.empty()) << files[i];
+        // The message was shown after the progress closed.
+        EXPECT_EQ(host.events.back(), "error " + list);
+    }
+}
+
+TEST_F(PipelineTest, NameConflictFailsThatFileOnly) {
     const std::string n = src.file("n.bmp"), after = src.file("after.bmp");
     WriteBmp(n, 4, 4);
     WriteBmp(after, 4, 4);
     std::ofstream(work.file("n.bmp")).put('x');
     for (int i = 1; i <= kMaxNameSuffix; ++i) std::ofstream(work.file("n-" + std::to_string(i) + ".bmp")).put('x');
-    RecordingHost host(WorkDir());
-    host.settings.OutputType = 1;
-    EXPECT_EQ(ProcessFiles(host, {n, after}), BatchOutcome::Stopped);
-    EXPECT_EQ(host.warnings, std::vector<std::string>{kNameConflictMessage});
-    EXPECT_EQ(host.errors, std::vector<std::string>{"Couldn't load file: " + n});
-    EXPECT_EQ(host.trays.Count(TTray::In), 1u);
-    EXPECT_EQ(host.trays.Count(TTray::Out), 0u);
-    EXPECT_FALSE(InWork("after.bmp"));
-    EXPECT_EQ(host.ends, 1);
+    for (bool stopAtFirstError : {false, true}) {
+        SCOPED_TRACE(stopAtFirstError ? "stop at first error" : "go on");
+        fs::remove(work.path() / "after.bmp");
+        RecordingHost host(WorkDir());
+        host.settings.OutputType = 1;
+        host.settings.StopAtFirstError = stopAtFirstError;
+        if (stopAtFirstError) {
+            EXPECT_EQ(ProcessFiles(host, {n, after}), BatchOutcome::Stopped);
+            EXPECT_EQ(host.warnings, std::vector<std::string>{kNameConflictMessage});
+            EXPECT_EQ(host.errors, std::vector<std::string>{"Couldn't load file: " + n});
+            EXPECT_FALSE(InWork("after.bmp"));
+        } else {
+            EXPECT_EQ(ProcessFiles(host, {n, after}), BatchOutcome::Failures);
+            EXPECT_TRUE(host.warnings.empty());
+            EXPECT_EQ(host.errors, std::vector<std::string>{std::string("1 of 2 files could not be converted:\nn.bmp: ") +
+                                                            kNameConflictMessage});
+            EXPECT_TRUE(InWork("after.bmp"));
+        }
+        EXPECT_EQ(host.trays.Count(TTray::In), 2u);
+        EXPECT_EQ(host.trays.Count(TTray::Out), stopAtFirstError ? 0u : 1u);
+        EXPECT_EQ(host.ends, 1);
+    }
 }
 
-TEST_F(PipelineTest, CancelTakesEffectBeforeTheNextFile) {
+TEST_F(PipelineTest, CancelTakesEffectBeforeTheNextFileAndKeepsTheRestListed) {
     std::vector<std::string> files;
     for (int i = 0; i < 5; ++i) {
         files.push_back(src.file("f" + std::to_string(i) + ".bmp"));
@@ -303,6 +390,9 @@ TEST_F(PipelineTest, CancelTakesEffectBeforeTheNextFile) {
     EXPECT_FALSE(InWork("f2.bmp"));
     EXPECT_EQ(host.steps, 12);
     EXPECT_EQ(host.ends, 1);
+    EXPECT_EQ(host.trays.Paths(TTray::In), files);
+    for (size_t i = 0; i < files.size(); ++i)
+        EXPECT_EQ(host.trays.Entries(TTray::In)[i].NotConverted, i < 2 ? "" : kCancelledReason) << files[i];
 }
 
 TEST_F(PipelineTest, ControlsAreReadPerFileAndABadValueFailsThatFile) {
@@ -315,31 +405,31 @@ TEST_F(PipelineTest, ControlsAreReadPerFileAndABadValueFailsThatFile) {
     host.onFile = [&](const std::string& path) {
         if (path == b) host.scale.WidthText = "ten";
     };
-    try {
-        ProcessFiles(host, {a, b});
-        FAIL() << "no error for the changed field";
-    } catch (const EConvertError& e) {
-        EXPECT_STREQ(e.what(), "'ten' is not a valid integer value");
-    }
+    EXPECT_EQ(ProcessFiles(host, {a, b}), BatchOutcome::Failures);
+    EXPECT_EQ(host.errors,
+              std::vector<std::string>{"1 of 2 files could not be converted:\nb.bmp: 'ten' is not a valid integer value"});
     EXPECT_TRUE(InWork("a.bmp"));
     EXPECT_EQ(host.trays.Count(TTray::In), 2u);
     EXPECT_EQ(host.trays.Count(TTray::Out), 1u);
 }
 
-TEST_F(PipelineTest, FailedWritesLeaveNoFileBehind) {
-    const std::string a = src.file("a.bmp");
+TEST_F(PipelineTest, FailedWritesStopTheBatchAndLeaveNoFileOrOutEntryBehind) {
+    const std::string a = src.file("a.bmp"), b = src.file("b.bmp");
     WriteBmp(a, 8, 8);
+    WriteBmp(b, 8, 8);
     {
         RecordingHost host(WorkDir());
         host.settings.JPEGQuality = 101;
-        EXPECT_THROW(ProcessFiles(host, {a}), ERangeError);
+        EXPECT_THROW(ProcessFiles(host, {a, b}), ERangeError);
         EXPECT_EQ(host.ends, 1);
         EXPECT_TRUE(fs::is_empty(work.path())) << "a partial result was left";
+        EXPECT_EQ(host.trays.Count(TTray::Out), 0u);
+        EXPECT_EQ(host.filesStarted, 1) << "the batch went on after a failed write";
     }
     {
         RecordingHost host(WorkDir() + "missing/");
         try {
-            ProcessFiles(host, {a});
+            ProcessFiles(host, {a, b});
             FAIL() << "no error for a missing working folder";
         } catch (const EFCreateError& e) {
             EXPECT_NE(std::string(e.what()).find("Cannot create file \"" + WorkDir() + "missing/a.jpg\"."),
@@ -347,15 +437,17 @@ TEST_F(PipelineTest, FailedWritesLeaveNoFileBehind) {
                 << e.what();
         }
         EXPECT_FALSE(fs::exists(work.path() / "missing")) << "the working folder was created";
-        // The failure belongs to an Out entry, as for a failed write, but nothing was written.
-        ASSERT_EQ(host.trays.Count(TTray::Out), 1u);
-        EXPECT_EQ(host.trays.Paths(TTray::Out).at(0), WorkDir() + "missing/a.jpg");
-        EXPECT_FALSE(host.trays.Entries(TTray::Out).at(0).Written);
+        EXPECT_EQ(host.trays.Count(TTray::Out), 0u);
+        EXPECT_EQ(host.trays.Paths(TTray::In), (std::vector<std::string>{a, b}));
+        EXPECT_FALSE(host.trays.Entries(TTray::In)[0].NotConverted.empty());
+        EXPECT_EQ(host.trays.Entries(TTray::In)[1].NotConverted, kStoppedReason);
     }
     {
+        // A bad filter index fails each file (it is read while converting), not the folder.
         RecordingHost host(WorkDir());
         host.settings.Resampler = 7;
-        EXPECT_THROW(ProcessFiles(host, {a}), ERangeError);
+        EXPECT_EQ(ProcessFiles(host, {a}), BatchOutcome::Failures);
+        EXPECT_EQ(host.errors, std::vector<std::string>{"1 of 1 file could not be converted:\na.bmp: Range check error"});
         EXPECT_TRUE(fs::is_empty(work.path()));
     }
 }

@@ -53,6 +53,14 @@ struct RecordingHost : PipelineHost {
         events.push_back("written " + path);
         trays.MarkWritten(path, identity);
     }
+    void RemoveFromTray(TTray tray, const std::string& path) override {
+        events.push_back(std::string(tray == TTray::In ? "remove in " : "remove out ") + path);
+        trays.RemoveLast(tray, path);
+    }
+    void MarkNotConverted(const std::string& path, const std::string& reason) override {
+        events.push_back("not converted " + path);
+        trays.MarkNotConverted(path, reason);
+    }
     void ShowErrorBox(const std::string& text) override {
         events.push_back("error " + text);
         errors.push_back(text);

@@ -49,7 +49,9 @@ TEST(SettingsStore, FirstRunGivesTheDefaults) {
     EXPECT_TRUE(s.Record.PreserveAspectRatio);
     EXPECT_EQ(s.Record.Prefix, "");
     EXPECT_EQ(s.Record.Suffix, "");
-    EXPECT_EQ(s.Record.WorkDir, ExecutableFolder());
+    EXPECT_FALSE(s.Record.StopAtFirstError) << "a batch goes on past a bad file by default";
+    EXPECT_EQ(s.Record.WorkDir, DefaultWorkDir());
+    EXPECT_NE(s.Record.WorkDir.find("/results/"), std::string::npos) << s.Record.WorkDir;
     EXPECT_EQ(s.Record.WorkDir.back(), '/');
     EXPECT_EQ(s.Controls, ScaleChoice{}) << "rotation none, half size, empty fields in px";
     EXPECT_TRUE(s.Errors.empty());
@@ -78,6 +80,9 @@ TEST(SettingsStore, ScaleRulesGuardTheSpecialValues) {
 
     store.Write("Scale=QuarterSize\n");
     EXPECT_EQ(LoadSettings(store.location).Controls.Scale, ScaleMode::QuarterSize);
+    // Units that were never stored are pixels, not "no unit" (which would mean percent).
+    EXPECT_EQ(LoadSettings(store.location).Controls.WidthUnits, "px");
+    EXPECT_EQ(LoadSettings(store.location).Controls.HeightUnits, "px");
 }
 
 TEST(SettingsStore, AValueOfTheWrongTypeDoesNotStopTheOthers) {
@@ -105,6 +110,7 @@ TEST(SettingsStore, SavingWritesEveryValueAndReadsBackTheSame) {
     r.PreserveAspectRatio = true;
     r.Prefix = "a,b";
     r.Suffix = "";
+    r.StopAtFirstError = true;
     ScaleChoice c;
     c.RotationIndex = 1;
     c.Scale = ScaleMode::Special;
@@ -116,6 +122,7 @@ TEST(SettingsStore, SavingWritesEveryValueAndReadsBackTheSame) {
     const std::string text = ReadText(store.location.IniFile);
     EXPECT_NE(text.find("UseIntViewer=0"), std::string::npos) << text;
     EXPECT_NE(text.find("PreserveAspectRatio=1"), std::string::npos) << text;
+    EXPECT_NE(text.find("StopAtFirstError=1"), std::string::npos) << text;
     EXPECT_NE(text.find("Scale=Special"), std::string::npos) << text;
     EXPECT_NE(text.find("SpecialWidth="), std::string::npos) << "an empty width is still written:\n" << text;
 
@@ -127,6 +134,7 @@ TEST(SettingsStore, SavingWritesEveryValueAndReadsBackTheSame) {
     EXPECT_EQ(s.Record.Resampler, 6);
     EXPECT_FALSE(s.Record.UseIntViewer);
     EXPECT_EQ(s.Record.Prefix, "a,b");
+    EXPECT_TRUE(s.Record.StopAtFirstError);
     EXPECT_EQ(s.Controls, c);
 }
 

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 
 #include <filesystem>
+#include <fstream>
 #include <set>
 #include <sstream>
 
@@ -90,14 +91,25 @@ TEST_F(BatchTest, SpecialSizeKeepsTheProportionsTheWindowWould) {
     EXPECT_EQ(t.Height(), 500);
 }
 
-TEST_F(BatchTest, AMissingFileReportsTheReadersErrorAndStops) {
+TEST_F(BatchTest, BadFilesAreListedAtTheEndUnlessTheFirstOneStopsTheBatch) {
     const std::string good = Bmp("good.bmp", 4, 4);
     const std::string missing = src.file("missing.bmp");
-    const RunResult r = Batch("-t bmp -o " + Quote(work.path().string()) + " " + Quote(good) + " " + Quote(missing) + " " +
-                        Quote(good));
+    const std::string notes = src.file("notes.txt");
+    std::ofstream(notes) << "text";
+    const std::string other = Bmp("other.bmp", 4, 4);
+    const std::string files = Quote(good) + " " + Quote(missing) + " " + Quote(notes) + " " + Quote(other);
+    const std::string cannotOpen = "Cannot open file \"" + missing + "\". No such file or directory";
+
+    const RunResult r = Batch("-t bmp -o " + Quote(work.path().string()) + " " + files);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, work.file("good.bmp") + "\n") << "the file after the failure was processed";
-    EXPECT_EQ(r.err, "Cannot open file \"" + missing + "\". No such file or directory.\n");
+    EXPECT_EQ(r.out, work.file("good.bmp") + "\n" + work.file("other.bmp") + "\n") << "a good file was not converted";
+    EXPECT_EQ(r.err, "2 of 4 files could not be converted:\nmissing.bmp: " + cannotOpen +
+                         "\nnotes.txt: Unknown picture file extension (.txt)\n");
+
+    const RunResult stop = Batch("--stop-at-first-error -t bmp --prefix s_ -o " + Quote(work.path().string()) + " " + files);
+    EXPECT_EQ(stop.status, 1);
+    EXPECT_EQ(stop.out, work.file("s_good.bmp") + "\n") << "the file after the failure was processed";
+    EXPECT_EQ(stop.err, cannotOpen + ".\n");
 }
 
 TEST_F(BatchTest, AnUnwritableOutputTypeIsReportedButTheOthersGoOn) {
@@ -106,7 +118,8 @@ TEST_F(BatchTest, AnUnwritableOutputTypeIsReportedButTheOthersGoOn) {
     const std::string scan = Bmp("Scan.BMP", 4, 4);
     const RunResult r = Batch("-t same -o " + Quote(work.path().string()) + " " + Quote(dib) + " " + Quote(scan));
     EXPECT_EQ(r.status, 1) << "a file without a result must not look like success";
-    EXPECT_EQ(r.err, "Unknown output file type for file:" + work.file("p.dib") + "\n");
+    EXPECT_EQ(r.err, "1 of 2 files could not be converted:\np.dib: Unknown output file type for file:" +
+                         work.file("p.dib") + "\n");
     EXPECT_EQ(r.out, work.file("Scan.BMP") + "\n");
     EXPECT_FALSE(fs::exists(work.file("p.dib")));
 }

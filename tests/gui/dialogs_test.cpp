@@ -1,9 +1,13 @@
 // The settings dialog and its exchange with the main window, the viewers, the help window,
 // the progress dialog and the wording of the top-level error box.
 #include <QCheckBox>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QFileInfo>
 #include <QDesktopServices>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QSpinBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,6 +19,7 @@
 #include <QTest>
 #include <QTextEdit>
 
+#include "app/settings/settings_store.h"
 #include "app/window/progress_dialog.h"
 #include "graphics/errors.h"
 #include "dialogs/folder_browse.h"
@@ -35,7 +40,8 @@ private slots:
     void settingsDialogFields();
     void settingsExchangeOkStoresAndSaves();
     void settingsExchangeCancelChangesNothing();
-    void settingsExchangeBadQuality();
+    void workingFolderIsMadeOnAcceptOrRefused();
+    void defaultWorkingFolderIsPrivateAndMadeOnFirstUse();
     void browseKeepsOrTakesTheFolder();
     void viewersOpenFitAndCloseWithTheTrays();
     void viewerOfAnUnreadableFile();
@@ -43,6 +49,78 @@ private slots:
     void helpIsOneWindow();
     void progressDialog();
 };
+
+void TestDialogs::workingFolderIsMadeOnAcceptOrRefused() {
+    BoxRecorder boxes;
+    QTemporaryDir dir;
+    QStringList asked;
+    struct {
+        const char* folder;  // under dir; "file/x" cannot be made (its parent is a file)
+        bool answer;
+        bool accepted;
+        bool exists;
+        int errors;
+    } cases[] = {
+        {"made/here", true, true, true, 0},
+        {"declined", false, false, false, 0},
+        {"file/x", true, false, false, 1},
+    };
+    QFile(dir.filePath(QStringLiteral("file"))).open(QIODevice::WriteOnly);
+    for (const auto& c : cases) {
+        boxes.boxes.clear();
+        asked.clear();
+        const QuestionHook previous = SetQuestionHook([&](const QString& text) {
+            asked << text;
+            return c.answer;
+        });
+        auto restore = qScopeGuard([&] { SetQuestionHook(previous); });
+        TfrmSettings d(nullptr);
+        const QString folder = dir.filePath(QString::fromUtf8(c.folder));
+        d.SetWorkDir(folder.toStdString());
+        QTest::mouseClick(d.OKBtn, Qt::LeftButton);
+        QCOMPARE(asked.size(), 1);
+        QVERIFY2(asked[0].contains(folder), qPrintable(asked[0]));
+        QCOMPARE(d.result() == QDialog::Accepted, c.accepted);
+        QCOMPARE(QFileInfo(folder).isDir(), c.exists);
+        QCOMPARE(int(boxes.boxes.size()), c.errors);
+    }
+    // An existing folder is not asked about.
+    asked.clear();
+    const QuestionHook previous = SetQuestionHook([&](const QString& text) {
+        asked << text;
+        return true;
+    });
+    TfrmSettings d(nullptr);
+    d.SetWorkDir(dir.path().toStdString());
+    QTest::mouseClick(d.OKBtn, Qt::LeftButton);
+    SetQuestionHook(previous);
+    QVERIFY(asked.isEmpty());
+    QCOMPARE(d.result(), int(QDialog::Accepted));
+}
+
+void TestDialogs::defaultWorkingFolderIsPrivateAndMadeOnFirstUse() {
+    BoxRecorder boxes;
+    QTemporaryDir home;
+    const QByteArray before = qgetenv("XDG_CACHE_HOME");
+    qputenv("XDG_CACHE_HOME", home.path().toUtf8());
+    auto restore = qScopeGuard([&] { qputenv("XDG_CACHE_HOME", before); });
+    const std::string folder = DefaultWorkDir();
+    QCOMPARE(QString::fromStdString(folder), home.path() + QStringLiteral("/mrl/Imbrix/results/"));
+    // A window with no stored folder uses it, and its first batch makes it, private.
+    QTemporaryDir dir;
+    TfrmMain w(SettingsLocation{dir.filePath(QStringLiteral("settings.ini")).toStdString()});
+    QCOMPARE(w.Record().WorkDir, folder);
+    QVERIFY(!QFileInfo::exists(QString::fromStdString(folder)));
+    const QString source = dir.filePath(QStringLiteral("a.bmp"));
+    WriteBmp(source, 8, 8);
+    w.Record().OutputType = 1;
+    w.RunBatch({source});
+    QVERIFY2(boxes.boxes.empty(), qPrintable(boxes.Texts()));
+    QVERIFY(QFileInfo::exists(QString::fromStdString(folder) + QStringLiteral("a.bmp")));
+    QCOMPARE(QFile::permissions(QString::fromStdString(folder)) & 0x7777,
+             QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner | QFileDevice::ReadUser |
+                 QFileDevice::WriteUser | QFileDevice::ExeUser);
+}
 
 void TestDialogs::errorBoxText() {
     QCOMPARE(TopLevelErrorText(QStringLiteral("Range check error")), QStringLiteral("Range check error."));
@@ -93,17 +171,19 @@ void TestDialogs::settingsDialogFields() {
     d.txtWorkDir->setText(QStringLiteral("/srv/out/"));
     QCOMPARE(d.WorkDir(), std::string("/srv/out/"));
     d.txtWorkDir->clear();
-    QCOMPARE(d.WorkDir(), DefaultSettings().WorkDir);
+    QCOMPARE(d.WorkDir(), DefaultWorkDir());
 
-    d.txtJPEGQuality->setText(QStringLiteral(" 150 "));
-    QCOMPARE(d.JPEGQuality(), 150);  // out of range is kept; writing a JPEG refuses it later
-    d.txtJPEGQuality->setText(QStringLiteral("8x"));
-    try {
-        d.JPEGQuality();
-        QFAIL("a non-integer quality was accepted");
-    } catch (const EImbrixError& e) {
-        QCOMPARE(QString::fromUtf8(e.what()), QStringLiteral("'8x' is not a valid integer value"));
+    // The quality is an integer 1..100: a stored value outside is shown as the nearest one,
+    // and typing cannot leave anything else.
+    const std::pair<int, int> qualities[] = {{150, 100}, {0, 1}, {-5, 1}, {70, 70}};
+    for (const auto& [stored, shown] : qualities) {
+        d.SetJPEGQuality(stored);
+        QCOMPARE(d.JPEGQuality(), shown);
     }
+    d.txtJPEGQuality->setFocus();
+    d.txtJPEGQuality->selectAll();
+    QTest::keyClicks(d.txtJPEGQuality, QStringLiteral("8x"));
+    QCOMPARE(d.JPEGQuality(), 8);
 }
 
 namespace {
@@ -127,7 +207,7 @@ void TestDialogs::settingsExchangeOkStoresAndSaves() {
               << d.UseIntViewer() << d.PreserveAspectRatio() << d.txtPrefix->text() << d.txtSuffix->text();
         d.cboResampler->setCurrentIndex(6);
         d.cboOutputType->setCurrentIndex(3);
-        d.txtJPEGQuality->setText(QStringLiteral("70"));
+        d.txtJPEGQuality->setValue(70);
         d.txtWorkDir->setText(f.dir.path());
         d.cbUseIntViewer->setChecked(false);
         d.cbAspectRatio->setChecked(false);
@@ -162,7 +242,7 @@ void TestDialogs::settingsExchangeCancelChangesNothing() {
     const TSettingsRecord before = w.Record();
     w.RunSettingsDialog = [&](TfrmSettings& d) {
         d.cboResampler->setCurrentIndex(1);
-        d.txtJPEGQuality->setText(QStringLiteral("12"));
+        d.txtJPEGQuality->setValue(12);
         d.txtPrefix->setText(QStringLiteral("x"));
         return int(QDialog::Rejected);
     };
@@ -172,30 +252,6 @@ void TestDialogs::settingsExchangeCancelChangesNothing() {
     QCOMPARE(w.Record().Prefix, before.Prefix);
     QVERIFY(!QFile::exists(f.IniFile()));  // nothing saved
     QVERIFY(boxes.boxes.empty());
-}
-
-void TestDialogs::settingsExchangeBadQuality() {
-    BoxRecorder boxes;
-    WindowFixture f;
-    TfrmMain& w = *f.window;
-    const TSettingsRecord before = w.Record();
-    w.RunSettingsDialog = [&](TfrmSettings& d) {
-        d.cboResampler->setCurrentIndex(2);
-        d.cboOutputType->setCurrentIndex(0);
-        d.txtJPEGQuality->setText(QStringLiteral("high"));
-        d.txtWorkDir->setText(QStringLiteral("/elsewhere"));
-        return int(QDialog::Accepted);
-    };
-    w.butAdvancedClick();
-    QCOMPARE(int(boxes.boxes.size()), 1);
-    QCOMPARE(boxes.boxes[0].title, QString::fromUtf8(kApplicationTitle));
-    QCOMPARE(boxes.boxes[0].text, QStringLiteral("'high' is not a valid integer value."));
-    // The two fields read before the quality are taken; the rest are not, nothing is saved.
-    QCOMPARE(w.Record().Resampler, 2);
-    QCOMPARE(w.Record().OutputType, 0);
-    QCOMPARE(w.Record().JPEGQuality, before.JPEGQuality);
-    QCOMPARE(w.Record().WorkDir, before.WorkDir);
-    QVERIFY(!QFile::exists(f.IniFile()));
 }
 
 void TestDialogs::browseKeepsOrTakesTheFolder() {

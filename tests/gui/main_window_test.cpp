@@ -35,7 +35,7 @@ private slots:
     void clearTraysDeletesOnlyListedResults();
     void reprocessUsesTheNewSettings();
     void invalidSpecialFieldsStopTheBatch();
-    void unreadableFileStopsTheBatch();
+    void mixedDropConvertsEveryGoodFileAndListsTheBadOnes();
     void cancelFinishesTheCurrentFile();
     void closeSavesThenDestroyDeletesResults();
     void quitDuringABatchStopsIt();
@@ -331,40 +331,79 @@ void TestMainWindow::invalidSpecialFieldsStopTheBatch() {
     WindowFixture f;
     TfrmMain& w = *f.window;
     w.show();
-    const QStringList sources = f.MakeSources(1);
+    const QStringList sources = f.MakeSources(1, 40, 30);
     w.RunBatch(sources);
     QCOMPARE(f.ResultFiles().size(), 1);
     w.rbSpecial->setChecked(true);
     w.txtWidth->setText(QStringLiteral("abc"));
     QTest::mouseClick(w.butReprocess, Qt::LeftButton);
-    // The trays were emptied first (the result deleted), then the fields were refused.
-    QCOMPARE(w.lvIn->count(), 0);
-    QCOMPARE(f.ResultFiles().size(), 0);
+    // The fields were refused before anything was cleared: both trays and the result stay.
+    QCOMPARE(w.lvIn->count(), 1);
+    QCOMPARE(w.lvOut->count(), 1);
+    QCOMPARE(f.ResultFiles().size(), 1);
     QCOMPARE(int(boxes.boxes.size()), 1);
     QCOMPARE(boxes.boxes[0].title, QStringLiteral("Error"));
     QCOMPARE(boxes.boxes[0].text, QString::fromUtf8(kSpecialSizeMessage));
+
+    // A width alone: the empty height follows it in the picture's proportions.
+    boxes.boxes.clear();
+    w.txtWidth->setText(QStringLiteral("20"));
+    w.txtHeight->setText(QString());
+    QTest::mouseClick(w.butReprocess, Qt::LeftButton);
+    QVERIFY2(boxes.boxes.empty(), qPrintable(boxes.Texts()));
+    QCOMPARE(w.lvOut->count(), 1);
+    QCOMPARE(w.Trays().Entries(TTray::Out)[0].Data.Width, 20);
+    QCOMPARE(w.Trays().Entries(TTray::Out)[0].Data.Height, 15);
 }
 
-void TestMainWindow::unreadableFileStopsTheBatch() {
+void TestMainWindow::mixedDropConvertsEveryGoodFileAndListsTheBadOnes() {
     BoxRecorder boxes;
     WindowFixture f;
     TfrmMain& w = *f.window;
     w.show();
-    QStringList sources = f.MakeSources(3);
-    const QString odd = f.sources + QStringLiteral("data.xyz");
+    QStringList sources = f.MakeSources(4);
+    const QString odd = f.sources + QStringLiteral("notes.txt");
     QFile(odd).open(QIODevice::WriteOnly);
-    sources[1] = odd;
-    w.RunBatch(sources);
-    QCOMPARE(w.lvIn->count(), 1);
-    QCOMPARE(w.lvOut->count(), 1);
+    const QString broken = f.sources + QStringLiteral("broken.bmp");
+    {
+        QFile file(broken);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("BM and no more");
+    }
+    sources.insert(1, odd);
+    sources.insert(3, broken);
+    QCOMPARE(DropOnIn(w, sources), Qt::CopyAction);
+    QVERIFY(WaitFor([&] { return !w.BatchRunning() && w.lvIn->count() == 6; }));
+    QCOMPARE(f.ResultFiles(), (QStringList{"pic0.bmp", "pic1.bmp", "pic2.bmp", "pic3.bmp"}));
+    QCOMPARE(w.lvOut->count(), 4);
+    // One box at the end, naming exactly the two bad files with the readers' messages.
     QCOMPARE(int(boxes.boxes.size()), 1);
-    QCOMPARE(boxes.boxes[0].kind, TMessageKind::Error);
-    QCOMPARE(boxes.boxes[0].title, QString::fromUtf8(kApplicationTitle));
-    QVERIFY2(boxes.boxes[0].text.contains(QStringLiteral(".xyz")), qPrintable(boxes.Texts()));
-    QVERIFY(w.pnlInDetail->text().startsWith(QStringLiteral("1 files, ")));
+    QCOMPARE(boxes.boxes[0].title, QStringLiteral("Error"));
+    const QStringList lines = boxes.boxes[0].text.split(u'\n');
+    QCOMPARE(lines.size(), 3);
+    QCOMPARE(lines[0], QStringLiteral("2 of 6 files could not be converted:"));
+    QCOMPARE(lines[1], QStringLiteral("notes.txt: Unknown picture file extension (.txt)"));
+    QVERIFY2(lines[2].startsWith(QStringLiteral("broken.bmp: ")), qPrintable(lines[2]));
+    // Both stay in the In tray, marked, so Reprocess tries them again.
+    QVERIFY2(w.lvInInfoTip(1).contains(QStringLiteral("Not converted: Unknown picture file extension (.txt)")),
+             qPrintable(w.lvInInfoTip(1)));
+    QVERIFY(w.lvInInfoTip(3).contains(QStringLiteral("Not converted: ")));
+    QVERIFY(!w.lvInInfoTip(0).contains(QStringLiteral("Not converted")));
+    QVERIFY(w.pnlInDetail->text().startsWith(QStringLiteral("6 files, ")));
     QVERIFY(w.ProgressDialog() == nullptr);
     QVERIFY(QApplication::overrideCursor() == nullptr);
     QVERIFY(w.butReprocess->isEnabled());
+
+    // With StopAtFirstError the described behaviour comes back: the reader's error stops it.
+    boxes.boxes.clear();
+    w.Record().StopAtFirstError = true;
+    QTest::mouseClick(w.butReprocess, Qt::LeftButton);
+    QCOMPARE(int(boxes.boxes.size()), 1);
+    QCOMPARE(boxes.boxes[0].title, QString::fromUtf8(kApplicationTitle));
+    QVERIFY2(boxes.boxes[0].text.contains(QStringLiteral(".txt")), qPrintable(boxes.Texts()));
+    QCOMPARE(f.ResultFiles(), QStringList{"pic0.bmp"});
+    QCOMPARE(w.lvIn->count(), 6);
+    QCOMPARE(w.lvOut->count(), 1);
 }
 
 void TestMainWindow::cancelFinishesTheCurrentFile() {
@@ -388,7 +427,10 @@ void TestMainWindow::cancelFinishesTheCurrentFile() {
     w.RunBatch(sources);
     poll.stop();
     QCOMPARE(maximum, 30);
-    QCOMPARE(w.lvIn->count(), 2);
+    // The files not started stay listed, marked, for the next Reprocess.
+    QCOMPARE(w.lvIn->count(), 5);
+    QVERIFY(w.lvInInfoTip(2).contains(QString::fromUtf8(kCancelledReason)));
+    QVERIFY(!w.lvInInfoTip(1).contains(QStringLiteral("Not converted")));
     QCOMPARE(w.lvOut->count(), 2);
     QCOMPARE(f.ResultFiles(), (QStringList{"pic0.bmp", "pic1.bmp"}));
     QVERIFY(w.pnlOutDetail->text().startsWith(QStringLiteral("2 files, ")));
@@ -424,8 +466,9 @@ void TestMainWindow::quitDuringABatchStopsIt() {
     const QStringList sources = f.MakeSources(4);
     QTimer::singleShot(0, f.window.get(), [&] { QTest::mouseClick(f.window->butQuit, Qt::LeftButton); });
     f.window->RunBatch(sources);
-    // The file in hand was finished; the rest were not started.
-    QCOMPARE(f.window->lvIn->count(), 1);
+    // The file in hand was finished; the rest were not started (but stay listed).
+    QCOMPARE(f.window->lvIn->count(), 4);
+    QCOMPARE(f.window->lvOut->count(), 1);
     QVERIFY(QFile::exists(f.IniFile()));
     f.window.reset();
     QCOMPARE(f.ResultFiles(), QStringList());
