@@ -1,6 +1,7 @@
 #include "readers/psd_reader.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <vector>
 
