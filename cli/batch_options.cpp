@@ -27,7 +27,8 @@ const char* const kBatchUsage =
     "      --prefix TEXT, --suffix TEXT     put around each result's base name\n"
     "      --stop-at-first-error            stop at the first file that cannot be\n"
     "                                       converted (default: go on, list them at the end)\n"
-    "  -h, --help                           show this text\n"
+    "  -h, --help                           display this help and exit\n"
+    "      --version                        output version information and exit\n"
     "\n"
     "An existing file is never overwritten: a taken name gets -1, -2, ... before its\n"
     "extension.\n"
@@ -103,6 +104,9 @@ BatchOptions ParseBatchOptions(const std::vector<std::string>& args, const std::
         if (arg == "-h" || arg == "--help") {
             flag();
             o.ShowHelp = true;
+        } else if (arg == "--version") {
+            flag();
+            o.ShowVersion = true;
         } else if (arg == "-r" || arg == "--rotate") {
             o.Scale.RotationIndex = Choose(arg, value(), std::array{"none", "right", "flip", "left"});
         } else if (arg == "-s" || arg == "--scale") {
@@ -154,7 +158,7 @@ BatchOptions ParseBatchOptions(const std::vector<std::string>& args, const std::
         o.Scale.HeightText = height;
         o.Scale.HeightUnits = heightUnits;
     }
-    if (!o.ShowHelp && o.Files.empty()) throw UsageError{"no picture files given"};
+    if (!o.ShowHelp && !o.ShowVersion && o.Files.empty()) throw UsageError{"no picture files given"};
     for (const std::string& f : o.Files)
         if (f.empty()) throw UsageError{"an empty file name was given"};
     return o;

@@ -10,6 +10,7 @@ struct BatchOptions {
     ScaleChoice Scale;
     std::vector<std::string> Files;
     bool ShowHelp = false;
+    bool ShowVersion = false;
 };
 
 // Thrown for a usage error; what() is the message.

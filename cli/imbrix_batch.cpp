@@ -112,6 +112,15 @@ int main(int argc, char** argv) {
         std::fputs(kBatchUsage, stdout);
         return 0;
     }
+    if (options.ShowVersion) {
+        std::fputs("imbrix-batch (Imbrix) " IMBRIX_VERSION "\n"
+                   "Copyright (C) 2026 Imbrix developers\n"
+                   "License MIT <https://opensource.org/licenses/MIT>.\n"
+                   "This is free software: you are free to change and redistribute it.\n"
+                   "There is NO WARRANTY, to the extent permitted by law.\n",
+                   stdout);
+        return 0;
+    }
 
     {
         // Results are never written outside an existing folder, and the folder is never made

@@ -104,6 +104,17 @@ int32_t ReflectIndex(int64_t j, int length) {
     return static_cast<int32_t>(std::clamp<int64_t>(j, 0, length - 1));
 }
 
+// Sampled at a spacing that does not divide the kernel evenly, a list's weights can sum to
+// far from 1 (a Box list shrinking by 3/4 holds one or two taps of 3/4), which turns a flat
+// area into a plaid. Each list is divided by its float sum, taken in list order; a sum of 1
+// is left alone so that lists already exact keep their weights bit for bit.
+void NormaliseWeights(float* weight, size_t count) {
+    float sum = 0.0f;
+    for (size_t k = 0; k < count; ++k) sum += weight[k];
+    if (sum == 0.0f || sum == 1.0f) return;
+    for (size_t k = 0; k < count; ++k) weight[k] = weight[k] / sum;
+}
+
 }  // namespace
 
 namespace imageops {
@@ -136,6 +147,7 @@ TapTable BuildTapTable(float s, int L, int N, FilterKernel kernel, float support
             weight.push_back(wj);
         }
         start[size_t(i) + 1] = index.size();
+        NormaliseWeights(weight.data() + start[size_t(i)], start[size_t(i) + 1] - start[size_t(i)]);
     }
 
     TapTable table;

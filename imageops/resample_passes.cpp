@@ -15,6 +15,12 @@
 // scalar definition makes, in the same order (sum from 0, then += byte * weight tap by tap):
 // vectors run across pixels and channels, never across taps, so the bytes written are the
 // same whichever loop runs.
+//
+// The AVX2 copy is marked function by function (IMAGEOPS_TARGET), not with a pragma or a file
+// built with -mavx2: both compilers accept the attribute, and nothing else in this file (nor
+// any library template it instantiates) can come out compiled for AVX2.
+// The plain copy passes 32-byte vectors only between always-inlined functions of this file,
+// so the ABI note both compilers give about them does not apply.
 #pragma GCC diagnostic ignored "-Wpsabi"
 
 namespace imageops {
@@ -22,7 +28,9 @@ namespace {
 
 typedef float v8f __attribute__((vector_size(32)));
 
-#define IMAGEOPS_INLINE static inline __attribute__((always_inline))
+// Expanded where used, so each copy of the loops picks up its own IMAGEOPS_TARGET.
+#define IMAGEOPS_INLINE static inline __attribute__((always_inline)) IMAGEOPS_TARGET
+#define IMAGEOPS_TARGET
 
 // Horizontal pass: a block of kBlockRows source rows is converted to floats once, laid out
 // column by column with the rows side by side ([column][row][B, G, R]), so that one tap of
@@ -121,8 +129,8 @@ IMAGEOPS_INLINE void StoreColumn(uint8_t* const* out, int rowCount, int i, const
 
 }  // namespace plain
 
-#pragma GCC push_options
-#pragma GCC target("avx2")
+#undef IMAGEOPS_TARGET
+#define IMAGEOPS_TARGET __attribute__((target("avx2")))
 namespace wide {
 
 IMAGEOPS_INLINE v8f LoadBytes(const uint8_t* p) {
@@ -176,7 +184,8 @@ IMAGEOPS_INLINE void StoreColumn(uint8_t* const* out, int rowCount, int i, const
 #include "imageops/resample_loops.inc"
 
 }  // namespace wide
-#pragma GCC pop_options
+#undef IMAGEOPS_TARGET
+#define IMAGEOPS_TARGET
 
 // Rows too wide for a block buffer: the direct loop, one pixel and channel at a time.
 void HorizontalBlockDirect(const HorizontalJob& job, float*, int y0, uint8_t* const* out) {

@@ -22,6 +22,10 @@ packages=(
 if [ "${1:-}" = "--bench" ]; then
   packages+=(libvips-tools hyperfine)
 fi
+if [ "${1:-}" = "--package" ]; then
+  # make package: the .deb, its icons, its checks
+  packages+=(dpkg-dev fakeroot file lintian appstream desktop-file-utils librsvg2-bin)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -142,8 +142,16 @@ TEST_F(BatchTest, UsageErrorsExitTwoAndHelpListsTheOptions) {
     const RunResult help = Batch("--help");
     EXPECT_EQ(help.status, 0);
     for (const char* option : {"--rotate", "--scale", "--width", "--height", "--keep-aspect", "--filter", "--type",
-                               "--quality", "--workdir", "--prefix", "--suffix"})
+                               "--quality", "--workdir", "--prefix", "--suffix", "--version"})
         EXPECT_NE(help.out.find(option), std::string::npos) << option << " missing from --help";
+    EXPECT_EQ(help.out.rfind("Usage: imbrix-batch ", 0), 0u) << help.out;
+
+    // GNU form: "program (package) version" first, on standard output, with nothing processed.
+    const RunResult version = Batch("--version");
+    EXPECT_EQ(version.status, 0) << version.err;
+    EXPECT_EQ(version.out.rfind("imbrix-batch (Imbrix) " IMBRIX_VERSION "\n", 0), 0u) << version.out;
+    EXPECT_TRUE(version.err.empty()) << version.err;
+    EXPECT_EQ(Batch("--version=1").status, 2);
 }
 
 TEST_F(BatchTest, RacingBatchesNeverOverwriteEachOther) {

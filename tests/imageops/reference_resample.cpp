@@ -52,6 +52,11 @@ std::vector<std::vector<Tap>> BuildTaps(float scale, int inputLength, int output
             if (weight == 0.0f) continue;
             lists[i].push_back(Tap{Reflect(j, inputLength), weight});
         }
+        // Each list is divided by its sum (in list order) unless that is 0 or 1.
+        float sum = 0.0f;
+        for (const Tap& tap : lists[i]) sum += tap.weight;
+        if (sum != 0.0f && sum != 1.0f)
+            for (Tap& tap : lists[i]) tap.weight = tap.weight / sum;
     }
     return lists;
 }

@@ -158,22 +158,55 @@ TEST(ResampleBitmap, SameSizeKeepsPixelsOnlyForInterpolatingKernels) {
     }
 }
 
-// Kernels whose weights add up to 1 at the scale used keep a flat picture flat: every kernel
-// but Lanczos3 when enlarging and when halving exactly (2k + 1 -> k + 1).
-TEST(ResampleBitmap, ConstantPictureStaysConstant) {
-    const int sizes[][4] = {{13, 7, 40, 29}, {41, 21, 21, 11}, {9, 33, 5, 17}};
-    for (const FilterEntry& f : FilterTable) {
-        if (f.kernel == Lanczos3Kernel) continue;
-        for (const auto& s : sizes)
-            for (uint8_t value : {uint8_t(0), uint8_t(77), uint8_t(255)}) {
-                TBitmap src(s[0], s[1], TPixelFormat::pf24bit);
-                src.FillRect(Rect(0, 0, s[0], s[1]), RGBColor(value, uint8_t(255 - value), value));
-                TBitmap want(s[2], s[3], TPixelFormat::pf24bit);
-                want.FillRect(Rect(0, 0, s[2], s[3]), RGBColor(value, uint8_t(255 - value), value));
-                EXPECT_TRUE(SamePixels(Resampled(src, s[2], s[3], f), want))
-                    << f.displayName << " value " << int(value) << " " << s[0] << "x" << s[1] << " -> " << s[2]
-                    << "x" << s[3];
+static double ChannelMean(const TBitmap& bmp, int channel) {
+    double total = 0.0;
+    for (int y = 0; y < bmp.Height(); ++y)
+        for (int x = 0; x < bmp.Width(); ++x) total += bmp.ScanLine(y)[x * 3 + channel];
+    return total / (double(bmp.Width()) * bmp.Height());
+}
+
+// Every filter at ratios whose taps do not fall evenly on the kernel: a flat picture stays
+// flat, smoothing filters keep a noisy picture's mean, and the fast loops match the plain
+// resampler.
+TEST(ResampleBitmap, PropertiesAtUnevenRatios) {
+    struct Case {
+        const char* ratio;
+        int sw, sh, dw, dh;
+    };
+    const Case cases[] = {
+        {"3/4", 160, 120, 120, 90},   {"2/3", 150, 120, 100, 80},  {"1/3", 150, 120, 50, 40},
+        {"0.37", 200, 100, 74, 37},   {"1.5", 80, 60, 120, 90},    {"3", 60, 40, 180, 120},
+        {"odd down", 97, 61, 53, 29}, {"odd up", 37, 23, 101, 59}, {"down and up", 61, 97, 29, 150},
+        {"halving", 201, 101, 101, 51},
+    };
+    // Each of 0, 128 and 255 in every channel, and an uneven value.
+    const uint8_t flats[][3] = {{0, 128, 255}, {128, 255, 0}, {255, 0, 128}, {77, 77, 77}};
+    for (const Case& c : cases) {
+        const std::string where = std::string(c.ratio) + " (" + std::to_string(c.sw) + "x" + std::to_string(c.sh) +
+                                  " -> " + std::to_string(c.dw) + "x" + std::to_string(c.dh) + ")";
+        const TBitmap noise = NoiseBitmap(c.sw, c.sh, uint32_t(c.sw * 7 + c.dw));
+        for (const FilterEntry& f : FilterTable) {
+            for (const auto& rgb : flats) {
+                const TColor colour = RGBColor(rgb[0], rgb[1], rgb[2]);
+                TBitmap src(c.sw, c.sh, TPixelFormat::pf24bit);
+                src.FillRect(Rect(0, 0, c.sw, c.sh), colour);
+                TBitmap want(c.dw, c.dh, TPixelFormat::pf24bit);
+                want.FillRect(Rect(0, 0, c.dw, c.dh), colour);
+                const TBitmap out = Resampled(src, c.dw, c.dh, f);
+                EXPECT_TRUE(SamePixels(out, want))
+                    << f.displayName << " " << where << " flat " << int(rgb[0]) << "," << int(rgb[1]) << ","
+                    << int(rgb[2]) << " did not stay flat";
             }
+            const TBitmap out = Resampled(noise, c.dw, c.dh, f, {2, true});
+            const bool negativeLobes = f.kernel == Lanczos3Kernel || f.kernel == MitchellKernel;
+            for (int channel = 0; channel < 3 && !negativeLobes; ++channel)
+                EXPECT_NEAR(ChannelMean(out, channel), ChannelMean(noise, channel), 1.0)
+                    << f.displayName << " " << where << " channel " << channel;
+            const TBitmap want = reference::Resample(noise, c.dw, c.dh, f.kernel, f.support);
+            EXPECT_TRUE(SamePixels(out, want)) << f.displayName << " " << where << " wide, 2 threads";
+            EXPECT_TRUE(SamePixels(Resampled(noise, c.dw, c.dh, f, {1, false}), want))
+                << f.displayName << " " << where << " plain, 1 thread";
+        }
     }
 }
 
