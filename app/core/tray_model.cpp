@@ -49,7 +49,7 @@ std::vector<std::string> TrayModel::Paths(TTray tray) const {
 
 size_t TrayModel::Add(TTray tray, std::string path, TpicData data, TBitmap thumbnail) {
     std::vector<TrayEntry>& list = Entries(tray);
-    list.push_back(TrayEntry{std::move(path), data, std::move(thumbnail), std::nullopt});
+    list.push_back(TrayEntry{std::move(path), data, std::move(thumbnail), std::nullopt, {}});
     return list.size() - 1;
 }
 
