@@ -352,7 +352,8 @@ void TBitmap::SetPixelFormat(TPixelFormat format) {
         if (format == TPixelFormat::pf24bit) {
             for (int x = 0; x < width_; ++x) std::memcpy(out + 3 * x, &row[4 * x], 3);
         } else if (format == TPixelFormat::pf32bit) {
-            std::memcpy(out, row.data(), row.size());
+            // A 0-wide bitmap has rows but no row memory: memcpy must not see its null pointers.
+            if (!row.empty()) std::memcpy(out, row.data(), row.size());
         } else {
             for (int x = 0; x < width_; ++x)
                 converted.SetPixel(x, y, RGBColor(row[4 * x + 2], row[4 * x + 1], row[4 * x]));

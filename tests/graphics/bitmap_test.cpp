@@ -75,6 +75,16 @@ TEST(Bitmap, PixelFormatConversionGoesThroughThePalette) {
     EXPECT_EQ(bmp.Pixel(1, 0), clBlack);
 }
 
+TEST(Bitmap, ZeroWideBitmapsChangeFormatWithoutTouchingRows) {
+    // Rows exist but hold no bytes; the sanitizer build caught a null pointer here.
+    for (TPixelFormat format : {TPixelFormat::pf24bit, TPixelFormat::pf32bit, TPixelFormat::pf8bit}) {
+        TBitmap bmp(0, 3, TPixelFormat::pf24bit);
+        bmp.SetPixelFormat(format);
+        EXPECT_EQ(bmp.PixelFormat(), format);
+        EXPECT_EQ(bmp.Height(), 3);
+    }
+}
+
 TEST(Bitmap, DrawStretchesNearestAndSkipsTransparentColour) {
     TBitmap src(2, 1, TPixelFormat::pf24bit);
     src.SetPixel(0, 0, RGBColor(255, 0, 0));
