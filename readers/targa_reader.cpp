@@ -12,7 +12,7 @@ IMBRIX_DEFINE_GRAPHIC_CLASS(TTargaGraphic, TGraphicReader);
 
 namespace {
 
-// The described messages name no Targa label; this one fills the reader's own failures.
+// The shared messages have no Targa label; this one fills the reader's own failures.
 constexpr const char* kTargaLabel = "Targa";
 constexpr size_t kHeaderSize = 18;
 

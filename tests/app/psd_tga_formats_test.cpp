@@ -1,5 +1,5 @@
 // The Photoshop and Targa rows of the start-up registration: each extension reaches its reader
-// with the described kinds and descriptions, and a file opened by name loads through it.
+// with their registered kinds and descriptions, and a file opened by name loads through it.
 #include <gtest/gtest.h>
 
 #include "app/core/picture_formats.h"

@@ -394,7 +394,7 @@ void TestMainWindow::mixedDropConvertsEveryGoodFileAndListsTheBadOnes() {
     QVERIFY(QApplication::overrideCursor() == nullptr);
     QVERIFY(w.butReprocess->isEnabled());
 
-    // With StopAtFirstError the described behaviour comes back: the reader's error stops it.
+    // With StopAtFirstError the batch stops as it used to: the reader's error stops it.
     boxes.boxes.clear();
     w.Record().StopAtFirstError = true;
     QTest::mouseClick(w.butReprocess, Qt::LeftButton);
