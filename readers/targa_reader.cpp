@@ -32,16 +32,7 @@ struct TargaHeader {
     bool RunLength() const { return imageType >= 9 && imageType <= 11; }
 };
 
-size_t PixelBytes(unsigned depth) {
-    switch (depth) {
-        case 8: return 1;
-        case 15:
-        case 16: return 2;
-        case 24: return 3;
-        case 32: return 4;
-        default: return 0;
-    }
-}
+size_t PixelBytes(unsigned depth) { return TargaElementSize(static_cast<int32_t>(depth)); }
 
 bool KnownDepth(unsigned depth) { return PixelBytes(depth) != 0; }
 

@@ -7,8 +7,6 @@ using codec_io::OutputWindow;
 using codec_io::PackedInput;
 using codec_io::RunPacket;
 
-namespace {
-
 size_t TargaElementSize(int32_t depth) {
     switch (depth) {
         case 8: return 1;
@@ -19,8 +17,6 @@ size_t TargaElementSize(int32_t depth) {
         default: return 0;
     }
 }
-
-}  // namespace
 
 void TTargaRLEDecoder::Decode(TDecodeSource& Source, TDecodeTarget& Dest, int32_t PackedSize,
                               int32_t UnpackedSize) {

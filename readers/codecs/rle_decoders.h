@@ -4,6 +4,9 @@
 // shared (codec_io.h). None keeps state from one Decode to the next.
 #include "readers/codecs/decoder.h"
 
+// Bytes of one Targa pixel of the given depth (15 and 16 share two); 0 for a depth Targa lacks.
+size_t TargaElementSize(int32_t depth);
+
 // Targa: UnpackedSize counts pixels of 1, 2, 3 or 4 bytes (depth 8, 15/16, 24, 32; any other
 // depth decodes nothing); PackedSize bounds the input. A packet that crosses the requested
 // count is written whole as far as Dest reaches. Advances Source past the packets it consumed.
