@@ -115,7 +115,9 @@ TEST(TIFFReader, PropertiesAndProbe) {
         ASSERT_TRUE(reader.ReadProperties(stream, 0)) << c.file;
         EXPECT_FLOAT_EQ(reader.Properties.XResolution, c.xres) << c.file;
         EXPECT_FLOAT_EQ(reader.Properties.YResolution, c.yres) << c.file;
-        if (!c.subsampling.empty()) EXPECT_EQ(reader.Properties.YCbCrSubsampling, c.subsampling) << c.file;
+        if (!c.subsampling.empty()) {
+            EXPECT_EQ(reader.Properties.YCbCrSubsampling, c.subsampling) << c.file;
+        }
     }
     TFileStream eps(dir.file("eps.eps"), TFileStream::Mode::OpenRead);
     EXPECT_TRUE(TEPSGraphic::ProbeStream(eps));
