@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "app/core/pipeline.h"
+#include "graphics/integer_field.h"
 
 const char* const kBatchUsage =
     "Usage: imbrix-batch [options] FILE...\n"

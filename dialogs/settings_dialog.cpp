@@ -11,7 +11,6 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/core/pipeline.h"
 #include "app/core/settings_record.h"
 #include "app/settings/settings_store.h"
 #include "dialogs/message_box.h"

@@ -1,14 +1,14 @@
 #include "dialogs/viewer.h"
 
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QLabel>
 #include <QScrollBar>
 #include <algorithm>
 
-#include "app/core/file_util.h"
-#include "app/core/pipeline.h"
 #include "dialogs/bitmap_image.h"
 #include "graphics/picture.h"
+#include "graphics/picture_to_bitmap.h"
 
 namespace {
 std::vector<TfrmViewer*>& Viewers() {
@@ -38,7 +38,7 @@ TfrmViewer* TfrmViewer::Open(QWidget* owner, const QString& path) {
         std::unique_ptr<TBitmap> bitmap = PictureToBitmap(*picture.Graphic());
         image = BitmapToQImage(*bitmap);
     }
-    auto* viewer = new TfrmViewer(owner, QString::fromStdString(ExtractFileName(file)), image);
+    auto* viewer = new TfrmViewer(owner, QFileInfo(QString::fromStdString(file)).fileName(), image);
     viewer->show();
     return viewer;
 }

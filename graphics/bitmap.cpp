@@ -170,6 +170,13 @@ void TBitmap::SetSizeForOverwrite(int width, int height) {
 
 uint8_t TBitmap::WhiteIndex() const { return NearestPaletteIndex(palette_, clWhite); }
 
+std::unique_ptr<TBitmap> TBitmap::TakePlainBitmap() {
+    if (format_ != TPixelFormat::pf24bit || Transparent || AlphaMeaningful) return nullptr;
+    auto taken = std::make_unique<TBitmap>(std::move(*this));
+    *this = TBitmap();  // a moved-from bitmap would keep its size without its pixels
+    return taken;
+}
+
 void TBitmap::SetSize(int width, int height) {
     if (width == width_ && height == height_ && (!pixels_.empty() || width == 0 || height == 0)) return;
     if (width < 0 || height < 0) throw EInvalidGraphic("Invalid bitmap size");

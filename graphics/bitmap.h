@@ -31,6 +31,8 @@ public:
     TBitmap& operator=(TBitmap&&) noexcept = default;
     TBitmap& operator=(const TBitmap&) = default;
 
+    std::unique_ptr<TBitmap> TakePlainBitmap() override;
+
     int Width() const override { return width_; }
     int Height() const override { return height_; }
     // Keeps the pixels that stay inside; new pixels are white.

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "graphics/bitmap.h"
 #include "graphics/errors.h"
 #include "graphics/stream.h"
 
@@ -40,6 +41,8 @@ void TGraphic::WritePictureFileExclusive(const std::string& path) {
 void TGraphic::AssignBitmap(TBitmap&) {
     throw EConvertError(std::string("Cannot assign a TBitmap to a ") + ClassType()->name);
 }
+
+std::unique_ptr<TBitmap> TGraphic::TakePlainBitmap() { return nullptr; }
 
 void TGraphic::Progress(TProgressStage stage, uint8_t percentDone, const TRect& rect, const std::string& message) {
     if (OnProgress) OnProgress(*this, stage, percentDone, rect, message);

@@ -85,6 +85,10 @@ public:
     void WritePictureFileExclusive(const std::string& path);
     // Assignment from a Bitmap, for the writable classes.
     virtual void AssignBitmap(TBitmap& source);
+    // Hands over the picture's pixels when they already are a plain 24-bit bitmap of the
+    // picture's size (no transparency), leaving the graphic empty; nullptr otherwise, and the
+    // graphic untouched. Lets the working bitmap be taken instead of copied.
+    virtual std::unique_ptr<TBitmap> TakePlainBitmap();
 
     bool Transparent = false;
     TProgressEvent OnProgress;

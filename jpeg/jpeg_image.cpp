@@ -106,6 +106,15 @@ void TJPEGImage::SetHeight(int) { throw EInvalidGraphicOperation("Cannot change 
 
 void TJPEGImage::Draw(TBitmap& target, const TRect& rect) { DecodedBitmap().Draw(target, rect); }
 
+std::unique_ptr<TBitmap> TJPEGImage::TakePlainBitmap() {
+    if (Transparent || Empty()) return nullptr;
+    const TBitmap& decoded = DecodedBitmap();
+    if (decoded.PixelFormat() != TPixelFormat::pf24bit || decoded.Transparent || decoded.AlphaMeaningful ||
+        decoded.Width() != Width() || decoded.Height() != Height())
+        return nullptr;
+    return std::move(bitmap_);
+}
+
 TBitmap& TJPEGImage::DecodedBitmap() {
     if (bitmap_) return *bitmap_;
 

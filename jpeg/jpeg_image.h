@@ -71,6 +71,8 @@ public:
     // Decodes on first use and returns the cached bitmap afterwards.
     TBitmap& DecodedBitmap();
     bool HasDecodedBitmap() const { return bitmap_ != nullptr; }
+    // The decoded bitmap itself, when it is plain 24-bit; a later draw decodes again.
+    std::unique_ptr<TBitmap> TakePlainBitmap() override;
 
     bool CanWrite() const override { return true; }
     // Encodes first when there are no JPEG bytes yet; a 0-sized bitmap gives 0 bytes.

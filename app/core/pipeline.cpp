@@ -14,6 +14,8 @@
 #include "app/core/progress_text.h"
 #include "app/core/thumbnail.h"
 #include "graphics/errors.h"
+#include "graphics/integer_field.h"
+#include "graphics/picture_to_bitmap.h"
 #include "graphics/picture.h"
 #include "graphics/stream.h"
 #include "imageops/resample.h"
@@ -115,28 +117,6 @@ int TruncToInt(long double value) {
 
 }  // namespace
 
-std::optional<int> ParseIntegerField(const std::string& text) {
-    size_t begin = 0, end = text.size();
-    while (begin < end && static_cast<unsigned char>(text[begin]) <= ' ') ++begin;
-    while (end > begin && static_cast<unsigned char>(text[end - 1]) <= ' ') --end;
-    if (begin == end) return std::nullopt;
-    bool negative = false;
-    if (text[begin] == '+' || text[begin] == '-') {
-        negative = text[begin] == '-';
-        ++begin;
-    }
-    if (begin == end) return std::nullopt;
-    int64_t value = 0;
-    for (size_t i = begin; i < end; ++i) {
-        if (text[i] < '0' || text[i] > '9') return std::nullopt;
-        value = value * 10 + (text[i] - '0');
-        if (value > int64_t(INT_MAX) + 1) return std::nullopt;
-    }
-    if (negative) value = -value;
-    if (value < INT_MIN || value > INT_MAX) return std::nullopt;
-    return static_cast<int>(value);
-}
-
 bool SpecialFieldsValid(const ScaleChoice& choice) {
     auto fieldValue = [](const std::string& text) -> std::optional<int> {
         size_t begin = 0;
@@ -189,29 +169,6 @@ TargetSize ComputeTargetSize(int baseWidth, int baseHeight, const ScaleChoice& c
             h = TruncToInt(static_cast<long double>(w) / own);
     }
     return {w, h};
-}
-
-std::unique_ptr<TBitmap> PictureToBitmap(TGraphic& picture) {
-    const int w = picture.Width(), h = picture.Height();
-    auto bitmap = std::make_unique<TBitmap>(w, h, TPixelFormat::pf24bit);  // starts white
-    if (w > 0 && h > 0) picture.Draw(*bitmap, Rect(0, 0, w, h));
-    return bitmap;
-}
-
-std::unique_ptr<TBitmap> PictureToBitmap(std::unique_ptr<TGraphic> picture) {
-    // A plain 24-bit picture already is the working bitmap: take its pixels instead of
-    // copying them, so a large picture is not held twice.
-    auto plain = [](const TBitmap& b) {
-        return b.PixelFormat() == TPixelFormat::pf24bit && !b.Transparent && !b.AlphaMeaningful;
-    };
-    if (auto* bitmap = dynamic_cast<TBitmap*>(picture.get()); bitmap && plain(*bitmap))
-        return std::make_unique<TBitmap>(std::move(*bitmap));
-    if (auto* jpeg = dynamic_cast<TJPEGImage*>(picture.get()); jpeg && !jpeg->Transparent && !jpeg->Empty()) {
-        TBitmap& decoded = jpeg->DecodedBitmap();
-        if (plain(decoded) && decoded.Width() == jpeg->Width() && decoded.Height() == jpeg->Height())
-            return std::make_unique<TBitmap>(std::move(decoded));
-    }
-    return PictureToBitmap(*picture);
 }
 
 std::string ResultExtension(int outputType, const std::string& sourcePath) {

@@ -113,21 +113,12 @@ bool SpecialFieldsValid(const ScaleChoice& choice);
 // its table. Reprocess asks before it clears anything.
 std::string BatchRefusal(const TSettingsRecord& settings, const ScaleChoice& choice);
 
-// The decimal integer in a field, blanks at both ends ignored; nullopt when it is not one.
-std::optional<int> ParseIntegerField(const std::string& text);
-
 // The scale rule. base is the size in the orientation the result will have. Quotients and
 // products are formed in long double and truncated; ratios are compared as doubles. A text
 // that is not an integer fails with "'%s' is not a valid integer value"; a percentage whose
 // product overflows 32 bits with "Integer overflow". A single zero "Special" value follows
 // the other one in the picture's proportions.
 TargetSize ComputeTargetSize(int baseWidth, int baseHeight, const ScaleChoice& choice, bool preserveAspectRatio);
-
-// A new 24-bit bitmap of the picture's size: white, with the picture drawn at (0, 0).
-std::unique_ptr<TBitmap> PictureToBitmap(TGraphic& picture);
-// The same, consuming the picture: a plain 24-bit bitmap (loaded or decoded) is taken over
-// instead of copied.
-std::unique_ptr<TBitmap> PictureToBitmap(std::unique_ptr<TGraphic> picture);
 
 // The extension a result gets: the output type's, or for "Same as original" the source's own
 // (with its dot, in its own letter case, "" when none). An index outside the table fails

@@ -7,6 +7,7 @@
 
 #include "app/core/picture_formats.h"
 #include "app/core/pipeline.h"
+#include "graphics/picture_to_bitmap.h"
 #include "graphics/bitmap.h"
 #include "graphics/errors.h"
 #include "graphics/picture.h"

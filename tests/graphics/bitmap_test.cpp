@@ -2,6 +2,7 @@
 
 #include "graphics/bitmap.h"
 #include "graphics/errors.h"
+#include "graphics/picture_to_bitmap.h"
 #include "graphics/size_check.h"
 #include "graphics/stream.h"
 #include "tests/support/test_support.h"
@@ -127,5 +128,45 @@ TEST(Bitmap, FillRectOnPackedPixelsMatchesPixelByPixel) {
                         ASSERT_EQ(filled.RawPixel(x, y), expected.RawPixel(x, y))
                             << "bits " << filled.BitsPerPixel() << ", fill " << left << ".." << right << ", pixel (" << x << ", " << y << ")";
             }
+    }
+}
+
+// The working bitmap: a plain 24-bit picture is taken over (and the source left a real empty
+// bitmap), anything else is drawn onto white, leaving the source as it was.
+TEST(Bitmap, PictureToBitmapTakesOnlyPlainPicturesOver) {
+    struct Case {
+        const char* name;
+        TPixelFormat format;
+        bool transparent;
+        bool alpha;
+        bool takenOver;
+    };
+    const Case cases[] = {
+        {"plain 24-bit", TPixelFormat::pf24bit, false, false, true},
+        {"transparent 24-bit", TPixelFormat::pf24bit, true, false, false},
+        {"32-bit with alpha", TPixelFormat::pf32bit, false, true, false},
+        {"8-bit indexed", TPixelFormat::pf8bit, false, false, false},
+    };
+    for (const Case& c : cases) {
+        auto source = std::make_unique<TBitmap>(3, 2, c.format);
+        source->SetPixel(1, 1, RGBColor(255, 0, 0));
+        source->Transparent = c.transparent;
+        source->AlphaMeaningful = c.alpha;
+        if (c.alpha)
+            for (int y = 0; y < 2; ++y)
+                for (int x = 0; x < 3; ++x) source->SetRawPixel(x, y, source->RawPixel(x, y) | 0xFF000000u);
+        TBitmap* before = source.get();
+        std::unique_ptr<TBitmap> taken = before->TakePlainBitmap();
+        EXPECT_EQ(taken != nullptr, c.takenOver) << c.name;
+        if (taken) {
+            EXPECT_EQ(before->Width(), 0) << c.name << ": the source keeps no size without pixels";
+            EXPECT_EQ(taken->Pixel(1, 1), RGBColor(255, 0, 0)) << c.name;
+            continue;
+        }
+        EXPECT_EQ(before->Width(), 3) << c.name << ": a refused take leaves the source alone";
+        std::unique_ptr<TBitmap> drawn = PictureToBitmap(std::move(source));
+        ASSERT_EQ(drawn->PixelFormat(), TPixelFormat::pf24bit) << c.name;
+        ASSERT_EQ(drawn->Width(), 3) << c.name;
+        EXPECT_EQ(drawn->Pixel(1, 1), RGBColor(255, 0, 0)) << c.name;
     }
 }
