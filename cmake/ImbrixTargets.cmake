@@ -24,6 +24,9 @@ function(imbrix_gtest name)
   endif()
   add_executable(${name} ${srcs})
   target_link_libraries(${name} PRIVATE ${T_DEPS} imbrix_testsupport GTest::gtest GTest::gtest_main)
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "IMBRIX_SHARED=${PROJECT_SOURCE_DIR}/../shared;IMBRIX_SOURCE=${PROJECT_SOURCE_DIR};QT_QPA_PLATFORM=offscreen")
+  # The tests' environment goes through env: the discovered tests' ENVIRONMENT property keeps
+  # only the first of several variables with this CMake.
+  set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR
+    "env;IMBRIX_SHARED=${PROJECT_SOURCE_DIR}/../shared;IMBRIX_SOURCE=${PROJECT_SOURCE_DIR};QT_QPA_PLATFORM=offscreen")
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60)
 endfunction()
