@@ -28,6 +28,8 @@ const char* const kBatchUsage =
     "      --prefix TEXT, --suffix TEXT     put around each result's base name\n"
     "      --stop-at-first-error            stop at the first file that cannot be\n"
     "                                       converted (default: go on, list them at the end)\n"
+    "      --auto-orient | --no-auto-orient turn pictures upright as the camera recorded\n"
+    "                                       (EXIF orientation) before --rotate (default on)\n"
     "  -h, --help                           display this help and exit\n"
     "      --version                        output version information and exit\n"
     "\n"
@@ -146,6 +148,12 @@ BatchOptions ParseBatchOptions(const std::vector<std::string>& args, const std::
         } else if (arg == "--stop-at-first-error") {
             flag();
             o.Settings.StopAtFirstError = true;
+        } else if (arg == "--auto-orient") {
+            flag();
+            o.Settings.AutoOrient = true;
+        } else if (arg == "--no-auto-orient") {
+            flag();
+            o.Settings.AutoOrient = false;
         } else {
             throw UsageError{"unknown option " + arg};
         }

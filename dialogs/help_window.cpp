@@ -47,6 +47,10 @@ const char* const kHelpParagraphs[] = {
     "- Rest the mouse on a thumbnail to see the file name, the picture size and the file "
     "size.",
     "- In the Special size fields, type a number followed by % to scale by a percentage.",
+    "- Phone photos are turned upright as the camera recorded before they are resized and "
+    "rotated, and pictures with a colour profile are converted to sRGB. Uncheck \"Turn "
+    "pictures upright as the camera recorded\" in the Advanced Settings to use pictures as "
+    "they are stored.",
     "ACKNOWLEDGEMENTS",
     "Imbrix uses the JPEG library of the Independent JPEG Group and the zlib compression "
     "library, and thanks everyone who documented the many picture file formats it reads.",

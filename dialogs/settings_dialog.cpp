@@ -62,7 +62,8 @@ constexpr int kRow = 30;
 // Wider by the room a label font wider than the reference's needs.
 constexpr int kShift = 16;
 constexpr int kClientWidth = 423 + kShift;
-constexpr int kClientHeight = 177 + kRow;
+// One more row below the described ones, for the check box that turns pictures upright.
+constexpr int kClientHeight = 177 + 2 * kRow;
 }  // namespace
 
 TfrmSettings::TfrmSettings(QWidget* owner) : TOKBottomDlg(owner) {
@@ -117,6 +118,13 @@ TfrmSettings::TfrmSettings(QWidget* owner) : TOKBottomDlg(owner) {
     txtSuffix->setToolTip(QStringLiteral("Put behind the name of every result file, before its extension"));
     lblSuffix->setBuddy(txtSuffix);
 
+    cbAutoOrient = new QCheckBox(QStringLiteral("Turn pictures upright as the camera recorded"), this);
+    cbAutoOrient->setGeometry(24 + kShift, 112 + 2 * kRow, 360, 17);
+    cbAutoOrient->setChecked(true);
+    cbAutoOrient->setToolTip(
+        QStringLiteral("If checked, photos are turned and mirrored as the camera's orientation record says before "
+                       "they are resized and rotated. If unchecked, they are used as they are stored."));
+
     HelpBtn = new QPushButton(QStringLiteral("&Help"), this);
     HelpBtn->setAutoDefault(false);
     OKBtn->setAutoDefault(true);
@@ -167,6 +175,8 @@ std::string TfrmSettings::WorkDir() const {
 
 void TfrmSettings::SetUseIntViewer(bool on) { cbUseIntViewer->setChecked(on); }
 bool TfrmSettings::UseIntViewer() const { return cbUseIntViewer->isChecked(); }
+void TfrmSettings::SetAutoOrient(bool on) { cbAutoOrient->setChecked(on); }
+bool TfrmSettings::AutoOrient() const { return cbAutoOrient->isChecked(); }
 void TfrmSettings::SetPrefix(const std::string& text) { txtPrefix->setText(QString::fromStdString(text)); }
 std::string TfrmSettings::Prefix() const { return txtPrefix->text().toStdString(); }
 void TfrmSettings::SetSuffix(const std::string& text) { txtSuffix->setText(QString::fromStdString(text)); }

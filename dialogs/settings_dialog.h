@@ -48,6 +48,8 @@ public:
     std::string WorkDir() const;
     void SetUseIntViewer(bool on);
     bool UseIntViewer() const;
+    void SetAutoOrient(bool on);
+    bool AutoOrient() const;
     void SetPrefix(const std::string& text);
     std::string Prefix() const;
     void SetSuffix(const std::string& text);
@@ -69,6 +71,7 @@ public:
     QLineEdit* txtWorkDir = nullptr;
     QPushButton* butBrowse = nullptr;
     QCheckBox* cbUseIntViewer = nullptr;
+    QCheckBox* cbAutoOrient = nullptr;
     QLabel* lblPrefix = nullptr;
     QLineEdit* txtPrefix = nullptr;
     QLabel* lblSuffix = nullptr;

@@ -1,5 +1,7 @@
 #include "dialogs/viewer.h"
 
+#include "app/core/working_bitmap.h"
+
 #include <QCloseEvent>
 #include <QFileInfo>
 #include <QLabel>
@@ -29,13 +31,14 @@ void CloseAllViewers() {
     for (auto it = open.rbegin(); it != open.rend(); ++it) (*it)->close();
 }
 
-TfrmViewer* TfrmViewer::Open(QWidget* owner, const QString& path) {
+TfrmViewer* TfrmViewer::Open(QWidget* owner, const QString& path, bool autoOrient) {
     const std::string file = path.toStdString();
     TPicture picture;
     picture.LoadPictureFile(file);
     QImage image;
     if (picture.Graphic()) {
-        std::unique_ptr<TBitmap> bitmap = PictureToBitmap(*picture.Graphic());
+        // Shown as the batch will use it: in sRGB and upright.
+        std::unique_ptr<TBitmap> bitmap = WorkingBitmap(*picture.Graphic(), UprightOptions{autoOrient}, file);
         image = BitmapToQImage(*bitmap);
     }
     auto* viewer = new TfrmViewer(owner, QFileInfo(QString::fromStdString(file)).fileName(), image);

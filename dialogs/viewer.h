@@ -12,8 +12,9 @@ class TfrmViewer : public QScrollArea {
     Q_OBJECT
 public:
     // Loads the file through the picture format table first: a file that cannot be read
-    // fails with the reader's error and no window is made. The window is shown.
-    static TfrmViewer* Open(QWidget* owner, const QString& path);
+    // fails with the reader's error and no window is made. The window is shown. The picture
+    // is shown in sRGB and, with autoOrient, upright (the "AutoOrient" setting).
+    static TfrmViewer* Open(QWidget* owner, const QString& path, bool autoOrient = true);
 
     QLabel* imgImage = nullptr;
     const QSize& PictureSize() const { return pictureSize_; }

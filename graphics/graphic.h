@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class TStream;
 class TBitmap;
@@ -92,6 +93,17 @@ public:
 
     bool Transparent = false;
     TProgressEvent OnProgress;
+
+    // How the file asks for its picture to be shown, kept by the readers that know it and
+    // applied to the working bitmap by app/core/working_bitmap.h (graphics/ only carries it).
+    // Orientation: the EXIF value, 1 (as stored) to 8; the pixels Draw gives are as stored.
+    int Orientation = 1;
+    // The embedded ICC profile the pixels Draw gives are in; empty when there is none (or the
+    // reader has already converted them itself).
+    std::vector<uint8_t> IccProfile;
+    // Why a profile the file carries could not be taken (chunks missing, say): the load
+    // succeeds and the user is warned. Empty when there was no problem.
+    std::string IccProfileProblem;
 
 protected:
     void Progress(TProgressStage stage, uint8_t percentDone, const TRect& rect, const std::string& message = {});

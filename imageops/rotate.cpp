@@ -20,7 +20,9 @@ constexpr int kTile = 64;
 // Below this many pixels per thread a second thread costs more than it saves.
 constexpr double kMinPixelsPerThread = 1 << 18;
 
-enum class Turn { Right, Half, Left };
+// Half and MirrorLeftRight keep the rows' length; MirrorTopBottom only moves whole rows; the
+// quarter-turn family (Right, Left and the two diagonal mirrors) swaps width and height.
+enum class Turn { Right, Half, Left, MirrorLeftRight, MirrorTopBottom, Transpose, Transverse };
 
 // The operations copy 3-byte pixels; any other pixel format is turned as its 24-bit copy.
 const TBitmap& As24Bit(const TBitmap& input, TBitmap& converted) {
@@ -38,12 +40,15 @@ struct QuarterJob {
     int W, H;
     uint8_t* dst;
     size_t dstStride;
-    bool right;
+    // A right turn reverses the result's columns, a left turn its rows; the transpose
+    // reverses neither and the transverse both.
+    bool flipRows;
+    bool flipColumns;
 };
 
 // Result row of input column x, and result column of input row y.
-inline size_t ResultRow(const QuarterJob& j, int x) { return size_t(j.right ? x : j.W - 1 - x); }
-inline size_t ResultColumn(const QuarterJob& j, int y) { return size_t(j.right ? j.H - 1 - y : y); }
+inline size_t ResultRow(const QuarterJob& j, int x) { return size_t(j.flipRows ? j.W - 1 - x : x); }
+inline size_t ResultColumn(const QuarterJob& j, int y) { return size_t(j.flipColumns ? j.H - 1 - y : y); }
 
 inline void CopyOne(const QuarterJob& j, int x, int y) {
     CopyPixel(j.dst + ResultRow(j, x) * j.dstStride + ResultColumn(j, y) * 3, j.src + size_t(y) * j.srcStride + size_t(x) * 3);
@@ -80,14 +85,15 @@ __attribute__((target("avx2"))) void QuarterColumnsWide(const QuarterJob& j, int
                 const __m128i b = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + j.srcStride)), widen);
                 const __m128i c = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2 * j.srcStride)), widen);
                 const __m128i d = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 3 * j.srcStride)), widen);
-                // Right turn: result row reads rows y+3..y from the left; left turn: y..y+3.
-                const __m128i first = j.right ? d : a, second = j.right ? c : b;
-                const __m128i third = j.right ? b : c, fourth = j.right ? a : d;
+                // Reversed columns: a result row reads rows y+3..y from the left; else y..y+3.
+                const bool reversed = j.flipColumns;
+                const __m128i first = reversed ? d : a, second = reversed ? c : b;
+                const __m128i third = reversed ? b : c, fourth = reversed ? a : d;
                 const __m128i lo01 = _mm_unpacklo_epi32(first, second), lo23 = _mm_unpacklo_epi32(third, fourth);
                 const __m128i hi01 = _mm_unpackhi_epi32(first, second), hi23 = _mm_unpackhi_epi32(third, fourth);
                 const __m128i out[4] = {_mm_unpacklo_epi64(lo01, lo23), _mm_unpackhi_epi64(lo01, lo23),
                                         _mm_unpacklo_epi64(hi01, hi23), _mm_unpackhi_epi64(hi01, hi23)};
-                const size_t column = j.right ? size_t(j.H - 4 - y) : size_t(y);
+                const size_t column = reversed ? size_t(j.H - 4 - y) : size_t(y);
                 for (int k = 0; k < 4; ++k) {
                     uint8_t* to = j.dst + ResultRow(j, x + k) * j.dstStride + column * 3;
                     const __m128i packed = _mm_shuffle_epi8(out[k], narrow);
@@ -104,15 +110,17 @@ __attribute__((target("avx2"))) void QuarterColumnsWide(const QuarterJob& j, int
     }
 }
 
-std::unique_ptr<TBitmap> Turned(const TBitmap& original, Turn turn, int threads, bool wideVectors = true) {
+// rowLimit: the rotation control's limit on row length; the orientation step has none.
+std::unique_ptr<TBitmap> Turned(const TBitmap& original, Turn turn, int threads, bool wideVectors = true,
+                                bool rowLimit = true) {
     const int W = original.Width();
     const int H = original.Height();
+    const bool quarter = turn == Turn::Right || turn == Turn::Left || turn == Turn::Transpose || turn == Turn::Transverse;
     // Checked before anything is made: the input's rows, and for quarter turns the result's.
-    if (W > kMaxRowPixels || (turn != Turn::Half && H > kMaxRowPixels)) throw ERangeError();
+    if (rowLimit && (W > kMaxRowPixels || (quarter && H > kMaxRowPixels))) throw ERangeError();
 
     TBitmap converted;
     const TBitmap& input = As24Bit(original, converted);
-    const bool quarter = turn != Turn::Half;
     auto result = std::make_unique<TBitmap>();
     result->SetPixelFormat(TPixelFormat::pf24bit);
     // Every pixel is written below: no need to whiten 72 MB first.
@@ -137,9 +145,29 @@ std::unique_ptr<TBitmap> Turned(const TBitmap& original, Turn turn, int threads,
         });
         return result;
     }
+    if (turn == Turn::MirrorLeftRight || turn == Turn::MirrorTopBottom) {
+        const bool sideways = turn == Turn::MirrorLeftRight;
+        const int n = imageops::ChooseThreadCount(threads, pixels, kMinPixelsPerThread, H);
+        imageops::ParallelFor(H, n, 1, [&](int64_t begin, int64_t end) {
+            for (int64_t y = begin; y < end; ++y) {
+                const uint8_t* from = src + size_t(y) * srcStride;
+                if (sideways) {
+                    uint8_t* to = dst + size_t(y) * dstStride + size_t(W - 1) * 3;
+                    for (int x = 0; x < W; ++x) CopyPixel(to - size_t(x) * 3, from + size_t(x) * 3);
+                } else {
+                    std::memcpy(dst + size_t(H - 1 - y) * dstStride, from, size_t(W) * 3);
+                }
+            }
+        });
+        return result;
+    }
 
     // Quarter turns: threads take disjoint bands of input columns, that is of result rows.
-    const QuarterJob job{src, srcStride, W, H, dst, dstStride, turn == Turn::Right};
+    const QuarterJob job{src,       srcStride,
+                         W,         H,
+                         dst,       dstStride,
+                         turn == Turn::Left || turn == Turn::Transverse,
+                         turn == Turn::Right || turn == Turn::Transverse};
     const auto columns = (wideVectors && imageops::HaveWideVectors()) ? QuarterColumnsWide : QuarterColumnsPlain;
     const int n = imageops::ChooseThreadCount(threads, pixels, kMinPixelsPerThread, (W + kTile - 1) / kTile);
     imageops::ParallelFor(W, n, kTile, [&](int64_t begin, int64_t end) {
@@ -153,6 +181,24 @@ std::unique_ptr<TBitmap> Turned(const TBitmap& original, Turn turn, int threads,
 std::unique_ptr<TBitmap> RotateRight90(const TBitmap& input) { return Turned(input, Turn::Right, 0); }
 std::unique_ptr<TBitmap> RotateHalfTurn(const TBitmap& input) { return Turned(input, Turn::Half, 0); }
 std::unique_ptr<TBitmap> RotateLeft90(const TBitmap& input) { return Turned(input, Turn::Left, 0); }
+
+std::unique_ptr<TBitmap> MirrorLeftRight(const TBitmap& input) { return Turned(input, Turn::MirrorLeftRight, 0, true, false); }
+std::unique_ptr<TBitmap> MirrorTopBottom(const TBitmap& input) { return Turned(input, Turn::MirrorTopBottom, 0, true, false); }
+std::unique_ptr<TBitmap> Transpose(const TBitmap& input) { return Turned(input, Turn::Transpose, 0, true, false); }
+std::unique_ptr<TBitmap> Transverse(const TBitmap& input) { return Turned(input, Turn::Transverse, 0, true, false); }
+
+std::unique_ptr<TBitmap> OrientUpright(int orientation, const TBitmap& input, int threads, bool allowWideVectors) {
+    switch (orientation) {
+        case 2: return Turned(input, Turn::MirrorLeftRight, threads, allowWideVectors, false);
+        case 3: return Turned(input, Turn::Half, threads, allowWideVectors, false);
+        case 4: return Turned(input, Turn::MirrorTopBottom, threads, allowWideVectors, false);
+        case 5: return Turned(input, Turn::Transpose, threads, allowWideVectors, false);
+        case 6: return Turned(input, Turn::Right, threads, allowWideVectors, false);
+        case 7: return Turned(input, Turn::Transverse, threads, allowWideVectors, false);
+        case 8: return Turned(input, Turn::Left, threads, allowWideVectors, false);
+        default: return nullptr;
+    }
+}
 
 std::unique_ptr<TBitmap> RotateBitmap(int rotationIndex, const TBitmap& input) {
     return RotateBitmap(rotationIndex, input, 0);

@@ -1,5 +1,5 @@
 #pragma once
-// Turning a 24-bit bitmap by quarter turns.
+// Turning and mirroring a 24-bit bitmap by quarter turns.
 #include <memory>
 
 class TBitmap;
@@ -15,3 +15,16 @@ std::unique_ptr<TBitmap> RotateLeft90(const TBitmap& input);
 // and whether wide-vector instructions may be used; the result is the same either way.
 std::unique_ptr<TBitmap> RotateBitmap(int rotationIndex, const TBitmap& input, int threads,
                                       bool allowWideVectors = true);
+
+// Mirror images: columns reversed (left-right), rows reversed (top-bottom), and the two
+// diagonal mirrors: the transpose (row y becomes column y) and the transverse (the
+// transpose turned half round). They run as fast as the turns and are exact too.
+std::unique_ptr<TBitmap> MirrorLeftRight(const TBitmap& input);
+std::unique_ptr<TBitmap> MirrorTopBottom(const TBitmap& input);
+std::unique_ptr<TBitmap> Transpose(const TBitmap& input);
+std::unique_ptr<TBitmap> Transverse(const TBitmap& input);
+
+// The upright picture of one stored with this EXIF orientation (2..8: the mirror or turn
+// that undoes how the camera stored it); 1 and any other value return nullptr.
+std::unique_ptr<TBitmap> OrientUpright(int orientation, const TBitmap& input, int threads = 0,
+                                       bool allowWideVectors = true);

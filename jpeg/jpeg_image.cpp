@@ -9,7 +9,9 @@
 #include "graphics/errors.h"
 #include "graphics/size_check.h"
 #include "graphics/stream.h"
+#include "icc/colour_profile.h"
 #include "jpeg/jpeg_library.h"
+#include "jpeg/jpeg_metadata.h"
 
 IMBRIX_DEFINE_GRAPHIC_CLASS(TJPEGImage, TGraphic);
 
@@ -84,6 +86,7 @@ void TJPEGImage::ReadPicture(TStream& stream) {
     CheckAllocation(stream.Remaining(), 1);
     data->Bytes = stream.ReadRest();
     data->HasBytes = true;
+    JpegMetadata metadata;
     if (!data->Bytes.empty()) {
         jpegbinding::Decompressor decompressor(data->Bytes);
         decompressor.ReadHeader();
@@ -91,8 +94,19 @@ void TJPEGImage::ReadPicture(TStream& stream) {
         data->Width = static_cast<int32_t>(info.image_width);
         data->Height = static_cast<int32_t>(info.image_height);
         data->Grayscale = info.jpeg_color_space == JCS_GRAYSCALE;
+        metadata = ScanJpegMetadata(data->Bytes);
+        const bool cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
+        if (cmyk && !metadata.IccProfile.empty()) {
+            std::string problem;
+            data->CmykProfile = CmykToSRGB::Create(metadata.IccProfile, info.saw_Adobe_marker, &problem);
+            if (!data->CmykProfile) metadata.IccProblem = problem;
+            metadata.IccProfile.clear();
+        }
     }
     // The previous picture stays until the new one has been read.
+    Orientation = metadata.Orientation;
+    IccProfile = std::move(metadata.IccProfile);
+    IccProfileProblem = std::move(metadata.IccProblem);
     data_ = std::move(data);
     bitmap_.reset();
     paletteModified_ = true;
@@ -184,9 +198,11 @@ TBitmap& TJPEGImage::DecodedBitmap() {
         if (cmyk) {
             std::vector<uint8_t> row(static_cast<size_t>(CheckAllocation(static_cast<uint64_t>(width), 4)));
             const bool inverted = info.saw_Adobe_marker;
+            const CmykToSRGB* profile = data->CmykProfile.get();
             for (int y = 0; y < height; ++y) {
                 decompressor.ReadRows(row.data(), row.size(), 1);
-                CmykRowToBgr(row.data(), bitmap->ScanLine(y), width, inverted);
+                if (profile) profile->Row(row.data(), bitmap->ScanLine(y), width);
+                else CmykRowToBgr(row.data(), bitmap->ScanLine(y), width, inverted);
             }
         } else {
             decompressor.ReadRows(bitmap->ScanLine(0), bitmap->RowStride(), height);
@@ -255,6 +271,10 @@ void TJPEGImage::AssignBitmap(TBitmap& source) {
     data_ = std::make_shared<TJPEGData>();
     bitmap_ = std::move(copy);
     paletteModified_ = true;
+    // The bitmap is the picture now, as it stands: nothing left of the file to apply.
+    Orientation = 1;
+    IccProfile.clear();
+    IccProfileProblem.clear();
 }
 
 void TJPEGImage::Assign(const TJPEGImage& source) {
@@ -264,6 +284,9 @@ void TJPEGImage::Assign(const TJPEGImage& source) {
     data_ = source.data_;
     bitmap_ = std::move(copy);
     paletteModified_ = true;
+    Orientation = source.Orientation;
+    IccProfile = source.IccProfile;
+    IccProfileProblem = source.IccProfileProblem;
 }
 
 void TJPEGImage::SetQuality(int quality) {

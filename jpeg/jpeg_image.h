@@ -19,6 +19,7 @@
 #include "graphics/graphic.h"
 
 class TStream;
+class CmykToSRGB;
 
 // Depth of the decoded bitmap.
 enum class TJPEGPixelFormat { jf24Bit, jf8Bit };
@@ -44,6 +45,9 @@ struct TJPEGData {
     int32_t Width = 0;
     int32_t Height = 0;
     bool Grayscale = false;        // the file's colour space is grayscale
+    // Ink pictures with a usable embedded CMYK profile decode through it instead of the
+    // plain formula.
+    std::shared_ptr<const CmykToSRGB> CmykProfile;
 };
 
 class TJPEGImage : public TGraphic {
@@ -57,6 +61,8 @@ public:
 
     // Reads every byte from the stream's position to its end; width, height and the
     // grayscale flag come from the header ("JPEG error #%d" for a file that is not JPEG).
+    // The EXIF orientation and the ICC profile (APP2 chunks) go to Orientation and
+    // IccProfile; a CMYK file's profile is used by the decoder itself instead.
     void ReadPicture(TStream& stream) override;
 
     int Width() const override;

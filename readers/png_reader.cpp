@@ -9,6 +9,7 @@
 #include "graphics/size_check.h"
 #include "graphics/stream.h"
 #include "readers/codecs/lz77_decoder.h"
+#include "readers/embedded_profile.h"
 
 IMBRIX_DEFINE_GRAPHIC_CLASS(TPNGGraphic, TGraphicReader);
 
@@ -315,6 +316,8 @@ void TPNGGraphic::ReadPicture(TStream& stream) {
     input_ = {};
     ColorManager.SourceOptions = ColorOption::ByteSwap;
     ColorManager.TargetOptions = 0;
+    IccProfile.clear();
+    IccProfileProblem.clear();
 
     ReadChunkHeader(data);
     const std::span<const uint8_t> ihdr = ReadChunkData(data);
@@ -362,6 +365,19 @@ void TPNGGraphic::ReadPicture(TStream& stream) {
                 ColorManager.SetGammaValues(static_cast<float>(BigEndian32(bytes.data()) / 100000.0), 2.2f);
                 ColorManager.TargetOptions |= ColorOption::ApplyGamma;
                 Properties.Options |= ImageOption::GammaApplied;
+            }
+            if (!ReadChunkHeader(data)) break;
+            continue;
+        } else if (CurrentIs("iCCP")) {
+            // A profile name, a zero, the compression method (0: zlib) and the profile.
+            const std::span<const uint8_t> bytes = ReadChunkData(data);
+            if (!imageDone && IccProfile.empty()) {
+                const auto nameEnd = std::find(bytes.begin(), bytes.end(), uint8_t(0));
+                const size_t at = static_cast<size_t>(nameEnd - bytes.begin()) + 2;
+                if (nameEnd == bytes.end() || at > bytes.size() || bytes[at - 1] != 0)
+                    IccProfileProblem = "its iCCP chunk is damaged";
+                else
+                    InflateProfile(bytes.subspan(at), IccProfile, IccProfileProblem);
             }
             if (!ReadChunkHeader(data)) break;
             continue;

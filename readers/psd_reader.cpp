@@ -1,5 +1,7 @@
 #include "readers/psd_reader.h"
 
+#include "readers/embedded_profile.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -159,7 +161,11 @@ void TPSDGraphic::ReadPicture(TStream& stream) {
     } else if (scheme == ColorScheme::Gray) {
         SetPalette(ColorManager.BuildGrayPalette(Properties.Options & ImageOption::MinIsWhite));
     }
-    data.skip(data.u32be());  // image resources
+    {
+        const uint32_t resourceLength = data.u32be();
+        IccProfile = PhotoshopResourceProfile(data.bytes(resourceLength));
+        IccProfileProblem.clear();
+    }
     data.skip(data.u32be());  // layer and mask information
     data.skip(2);             // compression word, read by ReadProperties
 

@@ -1,5 +1,7 @@
 #include "readers/tiff_reader.h"
 
+#include "readers/embedded_profile.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -382,6 +384,29 @@ void TTIFFGraphic::BuildPalette(ByteReader& data) {
     SetPalette(std::move(palette));
 }
 
+void TTIFFGraphic::ReadEmbeddedProfile(const ByteReader& data) {
+    constexpr uint16_t tagIccProfile = 34675;
+    IccProfile.clear();
+    IccProfileProblem.clear();
+    const TEntry* e = Find(tagIccProfile);
+    // Ink and Lab pictures are turned into RGB by their own formulas: a profile of theirs
+    // does not describe the pixels that come out.
+    const ColorScheme scheme = Properties.ColorScheme;
+    if (!e || scheme == ColorScheme::CMY || scheme == ColorScheme::CMYK || scheme == ColorScheme::CIELab) return;
+    if ((e->Type != 7 && e->Type != 1) || e->Count > kMaxEmbeddedProfileBytes || !ValuesReachable(data, *e)) {
+        IccProfileProblem = "its ICC profile tag is damaged";
+        return;
+    }
+    if (e->Count <= 4) {
+        IccProfileProblem = "its ICC profile is too short";
+        return;
+    }
+    ByteReader at = data;
+    at.seek(e->Value);
+    const auto bytes = at.bytes(e->Count);
+    IccProfile.assign(bytes.begin(), bytes.end());
+}
+
 void TTIFFGraphic::ReadPicture(TStream& stream) {
     TLoadScope scope(*this, stream, /*endProgressOnFailure=*/true);
     struct TDataGuard {
@@ -392,6 +417,7 @@ void TTIFFGraphic::ReadPicture(TStream& stream) {
     ByteReader& data = *data_;
     ReadPropertiesOrFail(stream, gesTIFFLabel);
     if (Properties.Options & ImageOption::Tiled) return;  // tiles are not read: an empty picture
+    ReadEmbeddedProfile(data);
 
     ProgressRect = Rect(0, 0, 0, 1);
     StartProgress(gesPreparing);

@@ -45,6 +45,8 @@ private:
     // Element i of an entry's values (in the value field or at its offset), in host order.
     double Element(ByteReader& data, const TEntry& entry, size_t i) const;
     bool ValuesReachable(const ByteReader& data, const TEntry& entry) const;
+    // The ICC profile (tag 34675) of RGB and gray pictures, kept on the graphic.
+    void ReadEmbeddedProfile(const ByteReader& data);
     bool ParseProperties(ByteReader& data, unsigned imageIndex);
     void BuildPalette(ByteReader& data);
 };

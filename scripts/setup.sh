@@ -7,6 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libjpeg62-turbo-dev zlib1g-dev
+  liblcms2-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   # independent decoders and tools the tests compare against
   python3-pil imagemagick libjpeg-turbo-progs giflib-tools netpbm

@@ -13,6 +13,7 @@
 
 #include "app/core/progress_text.h"
 #include "app/core/thumbnail.h"
+#include "app/core/working_bitmap.h"
 #include "graphics/errors.h"
 #include "graphics/integer_field.h"
 #include "graphics/picture_to_bitmap.h"
@@ -346,8 +347,9 @@ FileResult RunFile(PipelineHost& host, const std::string& path, FileTrack& track
         TPicture picture;
         picture.LoadPictureFile(path);
         host.StepProgress();
-        // The picture is not needed once its pixels are in the working bitmap.
-        converted = PictureToBitmap(picture.TakeGraphic());
+        // The picture is not needed once its pixels are in the working bitmap: in sRGB and
+        // upright, so that the size asked for describes the picture as it is seen.
+        converted = WorkingBitmap(picture.TakeGraphic(), UprightOptions{host.Settings().AutoOrient}, path);
     }
     const int w = converted->Width(), h = converted->Height();
     host.AddToTray(TTray::In, path, TpicData(h, w, 24), MakeThumbnail(*converted));

@@ -29,6 +29,9 @@ struct TSettingsRecord {
     std::string Suffix;
     // A batch stops at the first file that cannot be converted, instead of listing it at the end.
     bool StopAtFirstError = false;
+    // Pictures are turned upright as the camera recorded (EXIF orientation) before the
+    // rotation control's own turn; off, they are used as stored.
+    bool AutoOrient = true;
 };
 
 // The folder of the running executable, with a trailing "/" (the current folder when it

@@ -395,6 +395,7 @@ void TfrmMain::butAdvancedClick() {
         dialog.SetJPEGQuality(record_.JPEGQuality);
         dialog.SetWorkDir(record_.WorkDir);
         dialog.SetUseIntViewer(record_.UseIntViewer);
+        dialog.SetAutoOrient(record_.AutoOrient);
         dialog.SetPrefix(record_.Prefix);
         dialog.SetSuffix(record_.Suffix);
         dialog.SetPreserveAspectRatio(record_.PreserveAspectRatio);
@@ -407,6 +408,7 @@ void TfrmMain::butAdvancedClick() {
         record_.JPEGQuality = dialog.JPEGQuality();
         record_.WorkDir = dialog.WorkDir();
         record_.UseIntViewer = dialog.UseIntViewer();
+        record_.AutoOrient = dialog.AutoOrient();
         record_.Prefix = dialog.Prefix();
         record_.Suffix = dialog.Suffix();
         record_.PreserveAspectRatio = dialog.PreserveAspectRatio();
@@ -490,7 +492,7 @@ QString TfrmMain::lvOutInfoTip(int index) const {
 
 void TfrmMain::OpenPicture(const QString& path) {
     if (record_.UseIntViewer) {
-        TfrmViewer::Open(this, path);
+        TfrmViewer::Open(this, path, record_.AutoOrient);
     } else {
         // The user's usual program, in a normal window.
         QDesktopServices::openUrl(QUrl::fromLocalFile(path));

@@ -50,6 +50,7 @@ TEST(SettingsStore, FirstRunGivesTheDefaults) {
     EXPECT_EQ(s.Record.Prefix, "");
     EXPECT_EQ(s.Record.Suffix, "");
     EXPECT_FALSE(s.Record.StopAtFirstError) << "a batch goes on past a bad file by default";
+    EXPECT_TRUE(s.Record.AutoOrient) << "pictures are turned upright by default";
     EXPECT_EQ(s.Record.WorkDir, DefaultWorkDir());
     EXPECT_NE(s.Record.WorkDir.find("/results/"), std::string::npos) << s.Record.WorkDir;
     EXPECT_EQ(s.Record.WorkDir.back(), '/');
@@ -111,6 +112,7 @@ TEST(SettingsStore, SavingWritesEveryValueAndReadsBackTheSame) {
     r.Prefix = "a,b";
     r.Suffix = "";
     r.StopAtFirstError = true;
+    r.AutoOrient = false;
     ScaleChoice c;
     c.RotationIndex = 1;
     c.Scale = ScaleMode::Special;
@@ -123,6 +125,7 @@ TEST(SettingsStore, SavingWritesEveryValueAndReadsBackTheSame) {
     EXPECT_NE(text.find("UseIntViewer=0"), std::string::npos) << text;
     EXPECT_NE(text.find("PreserveAspectRatio=1"), std::string::npos) << text;
     EXPECT_NE(text.find("StopAtFirstError=1"), std::string::npos) << text;
+    EXPECT_NE(text.find("AutoOrient=0"), std::string::npos) << text;
     EXPECT_NE(text.find("Scale=Special"), std::string::npos) << text;
     EXPECT_NE(text.find("SpecialWidth="), std::string::npos) << "an empty width is still written:\n" << text;
 
@@ -135,6 +138,7 @@ TEST(SettingsStore, SavingWritesEveryValueAndReadsBackTheSame) {
     EXPECT_FALSE(s.Record.UseIntViewer);
     EXPECT_EQ(s.Record.Prefix, "a,b");
     EXPECT_TRUE(s.Record.StopAtFirstError);
+    EXPECT_FALSE(s.Record.AutoOrient);
     EXPECT_EQ(s.Controls, c);
 }
 

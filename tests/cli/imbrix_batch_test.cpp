@@ -142,7 +142,7 @@ TEST_F(BatchTest, UsageErrorsExitTwoAndHelpListsTheOptions) {
     const RunResult help = Batch("--help");
     EXPECT_EQ(help.status, 0);
     for (const char* option : {"--rotate", "--scale", "--width", "--height", "--keep-aspect", "--filter", "--type",
-                               "--quality", "--workdir", "--prefix", "--suffix", "--version"})
+                               "--quality", "--workdir", "--prefix", "--suffix", "--no-auto-orient", "--version"})
         EXPECT_NE(help.out.find(option), std::string::npos) << option << " missing from --help";
     EXPECT_EQ(help.out.rfind("Usage: imbrix-batch ", 0), 0u) << help.out;
 

@@ -204,19 +204,21 @@ void TestDialogs::settingsExchangeOkStoresAndSaves() {
     w.RunSettingsDialog = [&](TfrmSettings& d) {
         // The dialog opens on the record.
         shown << d.Resampler() << d.OutputType() << d.txtJPEGQuality->text() << d.txtWorkDir->text()
-              << d.UseIntViewer() << d.PreserveAspectRatio() << d.txtPrefix->text() << d.txtSuffix->text();
+              << d.UseIntViewer() << d.PreserveAspectRatio() << d.txtPrefix->text() << d.txtSuffix->text()
+              << d.AutoOrient();
         d.cboResampler->setCurrentIndex(6);
         d.cboOutputType->setCurrentIndex(3);
         d.txtJPEGQuality->setValue(70);
         d.txtWorkDir->setText(f.dir.path());
         d.cbUseIntViewer->setChecked(false);
         d.cbAspectRatio->setChecked(false);
+        d.cbAutoOrient->setChecked(false);
         d.txtSuffix->setText(QStringLiteral("_web"));
         return int(QDialog::Accepted);
     };
     QTest::mouseClick(w.butAdvanced, Qt::LeftButton);
     QCOMPARE(shown, (QList<QVariant>{0, 1, QStringLiteral("85"), f.results, true, true, QStringLiteral("pre_"),
-                                     QStringLiteral("_suf")}));
+                                     QStringLiteral("_suf"), true}));
     const TSettingsRecord& r = w.Record();
     QCOMPARE(r.Resampler, 6);
     QCOMPARE(r.OutputType, 3);
@@ -224,6 +226,7 @@ void TestDialogs::settingsExchangeOkStoresAndSaves() {
     QCOMPARE(QString::fromStdString(r.WorkDir), f.dir.path() + u'/');
     QVERIFY(!r.UseIntViewer);
     QVERIFY(!r.PreserveAspectRatio);
+    QVERIFY(!r.AutoOrient);
     QCOMPARE(r.Prefix, std::string("pre_"));  // kept through the dialog
     QCOMPARE(r.Suffix, std::string("_web"));
     // Saved at once, not only at close.

@@ -130,3 +130,53 @@ TEST(Rotate, EmptyInputGivesEmptyResult) {
     EXPECT_EQ(r->Height(), 0);
     EXPECT_EQ(RotateHalfTurn(empty)->Width(), 0);
 }
+
+// Each stored orientation, its upright picture built from the existing turns (and a mirror
+// that is checked pixel by pixel below), on uneven sizes, for every thread and vector choice.
+TEST(Orient, EveryOrientationMatchesTheTurnsItIsMadeOf) {
+    for (auto [W, H] : {std::pair{150, 97}, std::pair{7, 3}, std::pair{1, 5}, std::pair{70, 131}}) {
+        const TBitmap in = NoiseBitmap(W, H, uint32_t(W * H));
+        // The plain mirror, pixel by pixel: the other orientations are built on it.
+        const auto mirrored = MirrorLeftRight(in);
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x)
+                ASSERT_EQ(PixelAt(*mirrored, W - 1 - x, y), PixelAt(in, x, y)) << W << "x" << H << " at " << x << "," << y;
+        const std::unique_ptr<TBitmap> want[9] = {
+            nullptr, nullptr,          MirrorLeftRight(in),
+            RotateHalfTurn(in),        MirrorLeftRight(*RotateHalfTurn(in)),
+            MirrorLeftRight(*RotateRight90(in)), RotateRight90(in),
+            MirrorLeftRight(*RotateLeft90(in)),  RotateLeft90(in)};
+        for (int orientation = 2; orientation <= 8; ++orientation)
+            for (auto [threads, wide] : {std::pair{1, true}, std::pair{3, true}, std::pair{2, false}}) {
+                const auto have = OrientUpright(orientation, in, threads, wide);
+                ASSERT_NE(have, nullptr);
+                EXPECT_TRUE(SamePixels(*have, *want[orientation]))
+                    << W << "x" << H << " orientation " << orientation << ", " << threads << " threads"
+                    << (wide ? ", wide" : ", plain");
+            }
+        EXPECT_TRUE(SamePixels(*MirrorTopBottom(in), *want[4]));
+        EXPECT_TRUE(SamePixels(*Transpose(in), *want[5]));
+        EXPECT_TRUE(SamePixels(*Transverse(in), *want[7]));
+    }
+}
+
+TEST(Orient, NormalAndUnknownOrientationsGiveNothing) {
+    const TBitmap in = NoiseBitmap(4, 3);
+    for (int orientation : {0, 1, 9, -1, 65535}) EXPECT_EQ(OrientUpright(orientation, in), nullptr) << orientation;
+}
+
+// The rotation control's row limit does not apply: a long panorama can still be stood up.
+TEST(Orient, NoRowLimitAndIndexedInput) {
+    TBitmap tall(1, 65537, TPixelFormat::pf24bit);
+    SetPixelBytes(tall, 0, 65536, P(42));
+    const auto up = OrientUpright(8, tall);
+    ASSERT_EQ(up->Width(), 65537);
+    EXPECT_EQ(PixelAt(*up, 65536, 0), P(42));
+    TBitmap indexed(5, 3, TPixelFormat::pf8bit);
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 5; ++x) indexed.SetRawPixel(x, y, uint32_t(x * 40 + y * 3));
+    TBitmap as24 = indexed;
+    as24.SetPixelFormat(TPixelFormat::pf24bit);
+    for (int orientation = 2; orientation <= 8; ++orientation)
+        EXPECT_TRUE(SamePixels(*OrientUpright(orientation, indexed), *OrientUpright(orientation, as24))) << orientation;
+}

@@ -1,0 +1,51 @@
+#include "app/core/working_bitmap.h"
+
+#include <vector>
+
+#include "app/core/pipeline.h"
+#include "graphics/bitmap.h"
+#include "graphics/errors.h"
+#include "graphics/graphic.h"
+#include "graphics/warning_sink.h"
+#include "icc/colour_profile.h"
+#include "imageops/rotate.h"
+
+namespace {
+
+// What the picture recorded, taken before the picture may be consumed.
+struct Recorded {
+    int orientation;
+    std::vector<uint8_t> profile;
+    std::string problem;
+};
+
+std::unique_ptr<TBitmap> Finish(std::unique_ptr<TBitmap> bitmap, const Recorded& recorded,
+                                const UprightOptions& options, const std::string& path) {
+    std::string problem = recorded.problem;
+    // Colours first, on the stored pixels: the conversion works per pixel, so the order
+    // does not change the result, and before resampling, which mixes neighbours.
+    if (problem.empty() && ConvertToSRGB(*bitmap, recorded.profile, &problem) != ProfileOutcome::Unusable)
+        problem.clear();
+    if (!problem.empty()) ShowWarning(UnusedProfileWarning(path, problem));
+    if (options.AutoOrient)
+        if (std::unique_ptr<TBitmap> upright = OrientUpright(recorded.orientation, *bitmap)) return upright;
+    return bitmap;
+}
+
+}  // namespace
+
+std::string UnusedProfileWarning(const std::string& path, const std::string& reason) {
+    return FormatMessage("The colour profile of \"%s\" was not used (%s): its colours are shown as stored.",
+                         path.c_str(), reason.c_str());
+}
+
+std::unique_ptr<TBitmap> WorkingBitmap(std::unique_ptr<TGraphic> picture, const UprightOptions& options,
+                                       const std::string& path) {
+    Recorded recorded{picture->Orientation, std::move(picture->IccProfile), std::move(picture->IccProfileProblem)};
+    return Finish(PictureToBitmap(std::move(picture)), recorded, options, path);
+}
+
+std::unique_ptr<TBitmap> WorkingBitmap(TGraphic& picture, const UprightOptions& options, const std::string& path) {
+    const Recorded recorded{picture.Orientation, picture.IccProfile, picture.IccProfileProblem};
+    return Finish(PictureToBitmap(picture), recorded, options, path);
+}

@@ -1,0 +1,211 @@
+#include "icc/colour_profile.h"
+
+#include <lcms2.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+
+#include "graphics/bitmap.h"
+#include "imageops/parallel.h"
+
+namespace {
+
+// Below this many pixels per thread a second thread costs more than it saves.
+constexpr double kMinPixelsPerThread = 1 << 18;
+// LittleCMS reads profiles of any size it is handed; no real one comes near this.
+constexpr size_t kMaxProfileBytes = 64u << 20;
+
+// One LittleCMS context per use, so that its error messages reach the caller that caused them
+// and never a process-wide log.
+class Context {
+public:
+    Context() : context_(cmsCreateContext(nullptr, this)) {
+        if (context_) cmsSetLogErrorHandlerTHR(context_, &Context::Log);
+    }
+    ~Context() {
+        if (context_) cmsDeleteContext(context_);
+    }
+    Context(const Context&) = delete;
+    Context& operator=(const Context&) = delete;
+    cmsContext get() const { return context_; }
+    cmsContext release() {
+        cmsContext c = context_;
+        context_ = nullptr;
+        return c;
+    }
+    const std::string& message() const { return message_; }
+
+private:
+    static void Log(cmsContext id, cmsUInt32Number, const char* text) {
+        auto* self = static_cast<Context*>(cmsGetContextUserData(id));
+        if (self && self->message_.empty() && text) self->message_ = text;
+    }
+    cmsContext context_;
+    std::string message_;
+};
+
+struct ProfileCloser {
+    void operator()(void* p) const { cmsCloseProfile(static_cast<cmsHPROFILE>(p)); }
+};
+struct TransformDeleter {
+    void operator()(void* t) const { cmsDeleteTransform(static_cast<cmsHTRANSFORM>(t)); }
+};
+using Profile = std::unique_ptr<void, ProfileCloser>;
+using Transform = std::unique_ptr<void, TransformDeleter>;
+
+void SetProblem(std::string* problem, const std::string& text) {
+    if (problem) *problem = text;
+}
+
+std::string Reason(const Context& context, const char* fallback) {
+    return context.message().empty() ? fallback : context.message();
+}
+
+Profile OpenProfile(const Context& context, std::span<const uint8_t> bytes, std::string* problem) {
+    if (bytes.size() > kMaxProfileBytes) {
+        SetProblem(problem, "the profile is too large");
+        return nullptr;
+    }
+    Profile profile(cmsOpenProfileFromMemTHR(context.get(), bytes.data(), static_cast<cmsUInt32Number>(bytes.size())));
+    if (!profile) SetProblem(problem, Reason(context, "the profile cannot be read"));
+    return profile;
+}
+
+// From the profile's space to sRGB, perceptual. NOCACHE: the transform is shared by threads.
+Transform MakeTransform(const Context& context, const Profile& from, cmsUInt32Number inFormat,
+                        cmsUInt32Number outFormat, cmsUInt32Number flags, std::string* problem) {
+    Profile srgb(cmsCreate_sRGBProfileTHR(context.get()));
+    if (!srgb) {
+        SetProblem(problem, Reason(context, "no sRGB profile"));
+        return nullptr;
+    }
+    Transform t(cmsCreateTransformTHR(context.get(), from.get(), inFormat, srgb.get(), outFormat, INTENT_PERCEPTUAL,
+                                      flags | cmsFLAGS_NOCACHE));
+    if (!t) SetProblem(problem, Reason(context, "the profile cannot be used for a conversion"));
+    return t;
+}
+
+// Every combination of these levels per channel goes through the transform.
+constexpr std::array<uint8_t, 9> kGridLevels = {0, 32, 64, 96, 128, 160, 192, 224, 255};
+
+bool ActsAsIdentity(cmsHTRANSFORM transform) {
+    std::array<uint8_t, kGridLevels.size() * kGridLevels.size() * kGridLevels.size() * 3> in{}, out{};
+    size_t i = 0;
+    for (uint8_t r : kGridLevels)
+        for (uint8_t g : kGridLevels)
+            for (uint8_t b : kGridLevels) {
+                in[i++] = r;
+                in[i++] = g;
+                in[i++] = b;
+            }
+    cmsDoTransform(transform, in.data(), out.data(), static_cast<cmsUInt32Number>(in.size() / 3));
+    for (size_t k = 0; k < in.size(); ++k)
+        if (std::abs(int(in[k]) - int(out[k])) > 1) return false;
+    return true;
+}
+
+}  // namespace
+
+bool IsSRGBProfile(std::span<const uint8_t> bytes) {
+    Context context;
+    if (!context.get()) return false;
+    Profile profile = OpenProfile(context, bytes, nullptr);
+    if (!profile || cmsGetColorSpace(profile.get()) != cmsSigRgbData) return false;
+    Transform t = MakeTransform(context, profile, TYPE_RGB_8, TYPE_RGB_8, 0, nullptr);
+    return t && ActsAsIdentity(t.get());
+}
+
+ProfileOutcome ConvertToSRGB(TBitmap& bitmap, std::span<const uint8_t> bytes, std::string* problem, int threads) {
+    if (bytes.empty()) return ProfileOutcome::NoProfile;
+    const TPixelFormat format = bitmap.PixelFormat();
+    if (format != TPixelFormat::pf24bit && format != TPixelFormat::pf32bit) {
+        SetProblem(problem, "the picture is not in 24 or 32 bits");
+        return ProfileOutcome::Unusable;
+    }
+    Context context;
+    if (!context.get()) {
+        SetProblem(problem, "LittleCMS could not start");
+        return ProfileOutcome::Unusable;
+    }
+    Profile profile = OpenProfile(context, bytes, problem);
+    if (!profile) return ProfileOutcome::Unusable;
+    const cmsColorSpaceSignature space = cmsGetColorSpace(profile.get());
+    const bool alpha = format == TPixelFormat::pf32bit;
+    const int width = bitmap.Width(), height = bitmap.Height();
+
+    if (space == cmsSigGrayData) {
+        // One curve for every channel: each level's converted gray, per channel.
+        Transform t = MakeTransform(context, profile, TYPE_GRAY_8, TYPE_BGR_8, 0, problem);
+        if (!t) return ProfileOutcome::Unusable;
+        std::array<uint8_t, 256> levels{};
+        std::array<uint8_t, 256 * 3> converted{};
+        for (int v = 0; v < 256; ++v) levels[size_t(v)] = uint8_t(v);
+        cmsDoTransform(t.get(), levels.data(), converted.data(), 256);
+        bool identity = true;
+        for (int v = 0; v < 256 && identity; ++v)
+            for (int c = 0; c < 3; ++c) identity = identity && converted[size_t(v) * 3 + size_t(c)] == v;
+        if (identity) return ProfileOutcome::AlreadySRGB;
+        const size_t step = alpha ? 4 : 3;
+        for (int y = 0; y < height; ++y) {
+            uint8_t* p = bitmap.ScanLine(y);
+            for (int x = 0; x < width; ++x, p += step)
+                for (int c = 0; c < 3; ++c) p[c] = converted[size_t(p[c]) * 3 + size_t(c)];
+        }
+        return ProfileOutcome::Converted;
+    }
+    if (space != cmsSigRgbData) {
+        SetProblem(problem, "the profile is not for RGB or gray pixels");
+        return ProfileOutcome::Unusable;
+    }
+    {
+        Transform check = MakeTransform(context, profile, TYPE_RGB_8, TYPE_RGB_8, 0, problem);
+        if (!check) return ProfileOutcome::Unusable;
+        if (ActsAsIdentity(check.get())) return ProfileOutcome::AlreadySRGB;
+    }
+    Transform t = MakeTransform(context, profile, alpha ? TYPE_BGRA_8 : TYPE_BGR_8, alpha ? TYPE_BGRA_8 : TYPE_BGR_8,
+                                alpha ? cmsFLAGS_COPY_ALPHA : 0, problem);
+    if (!t) return ProfileOutcome::Unusable;
+    if (width == 0 || height == 0) return ProfileOutcome::Converted;
+    const int n = imageops::ChooseThreadCount(threads, double(width) * height, kMinPixelsPerThread, height);
+    cmsHTRANSFORM transform = t.get();
+    imageops::ParallelFor(height, n, 1, [&](int64_t begin, int64_t end) {
+        for (int64_t y = begin; y < end; ++y) {
+            uint8_t* row = bitmap.ScanLine(static_cast<int>(y));
+            cmsDoTransform(transform, row, row, static_cast<cmsUInt32Number>(width));
+        }
+    });
+    return ProfileOutcome::Converted;
+}
+
+std::unique_ptr<CmykToSRGB> CmykToSRGB::Create(std::span<const uint8_t> bytes, bool inverted, std::string* problem) {
+    Context context;
+    if (!context.get()) {
+        SetProblem(problem, "LittleCMS could not start");
+        return nullptr;
+    }
+    Profile profile = OpenProfile(context, bytes, problem);
+    if (!profile) return nullptr;
+    if (cmsGetColorSpace(profile.get()) != cmsSigCmykData) {
+        SetProblem(problem, "the profile is not for CMYK pixels");
+        return nullptr;
+    }
+    Transform t = MakeTransform(context, profile, inverted ? TYPE_CMYK_8_REV : TYPE_CMYK_8, TYPE_BGR_8, 0, problem);
+    if (!t) return nullptr;
+    std::unique_ptr<CmykToSRGB> result(new CmykToSRGB());
+    // The transform was made in this context, so both live as long as the object.
+    result->transform_ = t.release();
+    profile.reset();
+    result->context_ = context.release();
+    cmsSetLogErrorHandlerTHR(static_cast<cmsContext>(result->context_), nullptr);
+    return result;
+}
+
+CmykToSRGB::~CmykToSRGB() {
+    if (transform_) cmsDeleteTransform(static_cast<cmsHTRANSFORM>(transform_));
+    if (context_) cmsDeleteContext(static_cast<cmsContext>(context_));
+}
+
+void CmykToSRGB::Row(const uint8_t* cmyk, uint8_t* bgr, int width) const {
+    if (width > 0) cmsDoTransform(static_cast<cmsHTRANSFORM>(transform_), cmyk, bgr, static_cast<cmsUInt32Number>(width));
+}
