@@ -8,9 +8,13 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libjpeg62-turbo-dev zlib1g-dev
   liblcms2-dev
+  # HEIC/HEIF/AVIF (libheif with libde265, dav1d and aom built in on Debian 12) and WebP
+  libheif-dev libwebp-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   # independent decoders and tools the tests compare against
   python3-pil imagemagick libjpeg-turbo-progs giflib-tools netpbm
+  # heif-enc/heif-convert and cwebp/dwebp/img2webp/webpmux make and check HEIC, AVIF, WebP
+  libheif-examples webp
   # real-world PNG icons for the PNG reader's tests
   hicolor-icon-theme adwaita-icon-theme
   # a real X server for the window tests and screenshots

@@ -8,6 +8,7 @@
 #include "jpeg/jpeg_image.h"
 #include "readers/autodesk_reader.h"
 #include "readers/cut_reader.h"
+#include "readers/heif_reader.h"
 #include "readers/pcd_reader.h"
 #include "readers/pcx_reader.h"
 #include "readers/png_reader.h"
@@ -18,6 +19,7 @@
 #include "readers/sgi_reader.h"
 #include "readers/targa_reader.h"
 #include "readers/tiff_reader.h"
+#include "readers/webp_reader.h"
 
 namespace {
 bool registered = false;
@@ -72,6 +74,11 @@ void RegisterPictureFormats() {
     list.AddFormat("cut", "Dr. Halo images", "", fkRaster, false, &TCUTGraphic::ClassInfo);
     list.AddFormat("psp", "Paintshop Pro images", "", fkRaster | fkVector, false, &TPSPGraphic::ClassInfo);
     list.AddFormat("png", "Portable network graphic images", "", fkRaster, false, &TPNGGraphic::ClassInfo);
+    // Phone pictures, beyond the described rows: HEIF (with AVIF, libheif reads both) and WebP.
+    list.AddFormat("heic", "High efficiency images", "HEIC images", fkRaster, false, &THEIFGraphic::ClassInfo);
+    list.AddFormat("heif", "", "HEIF images", fkRaster, false, &THEIFGraphic::ClassInfo);
+    list.AddFormat("avif", "", "AVIF images", fkRaster, false, &THEIFGraphic::ClassInfo);
+    list.AddFormat("webp", "WebP images", "", fkRaster, false, &TWebPGraphic::ClassInfo);
     // Icons hand their PNG entries to the PNG reader (graphics/ cannot see readers/).
     SetIconPngDecoder(&DecodePngData);
     // The GIF class registers after the readers' list, so its row is the newest.
@@ -85,7 +92,8 @@ void UnregisterPictureFormats() {
     for (TGraphicClass readerClass : {&TPSPGraphic::ClassInfo, &TPSDGraphic::ClassInfo, &TTargaGraphic::ClassInfo,
                                       &TTIFFGraphic::ClassInfo, &TSGIGraphic::ClassInfo, &TPCXGraphic::ClassInfo,
                                       &TAutodeskGraphic::ClassInfo, &TPCDGraphic::ClassInfo, &TPPMGraphic::ClassInfo,
-                                      &TCUTGraphic::ClassInfo, &TRLAGraphic::ClassInfo})
+                                      &TCUTGraphic::ClassInfo, &TRLAGraphic::ClassInfo,
+                                      &THEIFGraphic::ClassInfo, &TWebPGraphic::ClassInfo})
         list.RemoveFormat("", readerClass);
     list.RemoveFormat("rle", &TBitmap::ClassInfo);
     list.RemoveFormat("dib", &TBitmap::ClassInfo);

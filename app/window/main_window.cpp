@@ -47,8 +47,8 @@ const std::vector<FileFilter>& OpenDialogFilters() {
         {".bmp (Windows Bitmap)", "*.bmp"},
         {".tif, .tiff (Tag Image File Format)", "*.tif;*.tiff"},
         // Every extension the readers open, in the order they are registered.
-        {"All Pictures (*.bmp;*.ico;*.wmf;*.emf;*.jfif;*.jpg;*.jpe;*.jpeg;*.rle;*.dib;*.win;*.vst;*.vda;*.tga;*.icb;*.tiff;*.tif;*.fax;*.eps;*.pcx;*.pcc;*.scr;*.rpf;*.rla;*.sgi;*.rgba;*.rgb;*.bw;*.psd;*.pdd;*.ppm;*.pgm;*.pbm;*.cel;*.pic;*.pcd;*.cut;*.psp;*.png;*.gif)",
-         "*.bmp;*.ico;*.wmf;*.emf;*.jfif;*.jpg;*.jpe;*.jpeg;*.rle;*.dib;*.win;*.vst;*.vda;*.tga;*.icb;*.tiff;*.tif;*.fax;*.eps;*.pcx;*.pcc;*.scr;*.rpf;*.rla;*.sgi;*.rgba;*.rgb;*.bw;*.psd;*.pdd;*.ppm;*.pgm;*.pbm;*.cel;*.pic;*.pcd;*.cut;*.psp;*.png;*.gif"},
+        {"All Pictures (*.bmp;*.ico;*.wmf;*.emf;*.jfif;*.jpg;*.jpe;*.jpeg;*.rle;*.dib;*.win;*.vst;*.vda;*.tga;*.icb;*.tiff;*.tif;*.fax;*.eps;*.pcx;*.pcc;*.scr;*.rpf;*.rla;*.sgi;*.rgba;*.rgb;*.bw;*.psd;*.pdd;*.ppm;*.pgm;*.pbm;*.cel;*.pic;*.pcd;*.cut;*.psp;*.png;*.heic;*.heif;*.avif;*.webp;*.gif)",
+         "*.bmp;*.ico;*.wmf;*.emf;*.jfif;*.jpg;*.jpe;*.jpeg;*.rle;*.dib;*.win;*.vst;*.vda;*.tga;*.icb;*.tiff;*.tif;*.fax;*.eps;*.pcx;*.pcc;*.scr;*.rpf;*.rla;*.sgi;*.rgba;*.rgb;*.bw;*.psd;*.pdd;*.ppm;*.pgm;*.pbm;*.cel;*.pic;*.pcd;*.cut;*.psp;*.png;*.heic;*.heif;*.avif;*.webp;*.gif"},
     };
     return filters;
 }
