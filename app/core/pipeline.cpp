@@ -11,6 +11,7 @@
 #include <exception>
 #include <new>
 
+#include "app/core/lookahead_loader.h"
 #include "app/core/progress_text.h"
 #include "app/core/thumbnail.h"
 #include "app/core/working_bitmap.h"
@@ -339,11 +340,23 @@ std::string ExceptionMessage(const std::exception_ptr& error) {
     }
 }
 
-FileResult RunFile(PipelineHost& host, const std::string& path, FileTrack& track) {
+// The source as the working bitmap, as the look-ahead loads it (no host calls).
+std::unique_ptr<TBitmap> LoadWorkingBitmap(const std::string& path) {
+    TPicture picture;
+    picture.LoadPictureFile(path);
+    return PictureToBitmap(picture.TakeGraphic());
+}
+
+// lookAhead (may be null) holds the file read ahead and is given the next one (nextPath, ""
+// for none) as soon as this file's source is in memory.
+FileResult RunFile(PipelineHost& host, const std::string& path, FileTrack& track,
+                   LookAheadLoader* lookAhead = nullptr, const std::string& nextPath = {}) {
     host.SetProgressFileName(path);
 
-    std::unique_ptr<TBitmap> converted;
-    {
+    std::unique_ptr<TBitmap> converted = lookAhead ? lookAhead->Take(path) : nullptr;
+    if (converted) {
+        host.StepProgress();
+    } else {
         TPicture picture;
         picture.LoadPictureFile(path);
         host.StepProgress();
@@ -351,6 +364,8 @@ FileResult RunFile(PipelineHost& host, const std::string& path, FileTrack& track
         // upright, so that the size asked for describes the picture as it is seen.
         converted = WorkingBitmap(picture.TakeGraphic(), UprightOptions{host.Settings().AutoOrient}, path);
     }
+    // At most two files in memory: this one and the one read ahead.
+    if (lookAhead && !nextPath.empty()) lookAhead->Start(nextPath);
     const int w = converted->Width(), h = converted->Height();
     host.AddToTray(TTray::In, path, TpicData(h, w, 24), MakeThumbnail(*converted));
     track.inAdded = true;
@@ -465,6 +480,9 @@ BatchOutcome ProcessFiles(PipelineHost& host, std::vector<std::string> paths) {
         if (!inAdded) host.AddToTray(TTray::In, path, TpicData(0, 0, 24), BlankThumbnail());
         host.MarkNotConverted(path, reason);
     };
+    // Only reads files, so a look-ahead dropped on cancel or stop leaves nothing on disk.
+    std::optional<LookAheadLoader> lookAhead;
+    if (LookAheadEnabled() && paths.size() > 1) lookAhead.emplace(LoadWorkingBitmap);
     try {
         size_t next = 0;
         for (; next < paths.size(); ++next) {
@@ -476,7 +494,8 @@ BatchOutcome ProcessFiles(PipelineHost& host, std::vector<std::string> paths) {
             FileTrack track;
             FileResult result = FileResult::Converted;
             try {
-                result = RunFile(host, path, track);
+                result = RunFile(host, path, track, lookAhead ? &*lookAhead : nullptr,
+                                 next + 1 < paths.size() ? paths[next + 1] : std::string());
             } catch (...) {
                 if (!track.outPath.empty()) host.RemoveFromTray(TTray::Out, track.outPath);
                 const std::string reason = ExceptionMessage(std::current_exception());
@@ -509,10 +528,12 @@ BatchOutcome ProcessFiles(PipelineHost& host, std::vector<std::string> paths) {
                     failures.push_back({path, text});
             }
         }
+        if (lookAhead) lookAhead->Abandon();
         for (size_t i = next; i < paths.size(); ++i)
             keepUnconverted(paths[i], false,
                             outcome == BatchOutcome::Cancelled ? kCancelledReason : kStoppedReason);
     } catch (...) {
+        if (lookAhead) lookAhead->Abandon();
         host.EndBatch();
         throw;
     }

@@ -37,6 +37,7 @@ private slots:
     void invalidSpecialFieldsStopTheBatch();
     void mixedDropConvertsEveryGoodFileAndListsTheBadOnes();
     void cancelFinishesTheCurrentFile();
+    void cancelDuringABigSecondFileStopsAfterIt();
     void closeSavesThenDestroyDeletesResults();
     void quitDuringABatchStopsIt();
     void startupReportsBadStoredValues();
@@ -434,6 +435,35 @@ void TestMainWindow::cancelFinishesTheCurrentFile() {
     QCOMPARE(w.lvOut->count(), 2);
     QCOMPARE(f.ResultFiles(), (QStringList{"pic0.bmp", "pic1.bmp"}));
     QVERIFY(w.pnlOutDetail->text().startsWith(QStringLiteral("2 files, ")));
+    QVERIFY2(boxes.boxes.empty(), qPrintable(boxes.Texts()));
+}
+
+// Big files: the third is being read ahead while the second is worked on when Cancel is
+// pressed. The window keeps handling events all the while, and nothing of the third file is
+// left on disk or in the Out tray.
+void TestMainWindow::cancelDuringABigSecondFileStopsAfterIt() {
+    BoxRecorder boxes;
+    WindowFixture f;
+    TfrmMain& w = *f.window;
+    w.show();
+    const QStringList sources = f.MakeSources(4, 1600, 1200, QStringLiteral("big"));
+    int ticksDuringSecond = 0;
+    QTimer poll;
+    poll.setInterval(0);
+    connect(&poll, &QTimer::timeout, &w, [&] {
+        TfrmProcess* p = w.ProgressDialog();
+        if (!p || !p->lblFilename->text().contains(QStringLiteral("big1"))) return;
+        ++ticksDuringSecond;
+        if (!p->Cancelled()) QTest::mouseClick(p->butCancel, Qt::LeftButton);
+    });
+    poll.start();
+    w.RunBatch(sources);
+    poll.stop();
+    QVERIFY2(ticksDuringSecond >= 2, qPrintable(QString::number(ticksDuringSecond)));
+    QCOMPARE(f.ResultFiles(), (QStringList{"big0.bmp", "big1.bmp"}));
+    QCOMPARE(w.lvOut->count(), 2);
+    QCOMPARE(w.lvIn->count(), 4);
+    for (int i : {2, 3}) QVERIFY(w.lvInInfoTip(i).contains(QString::fromUtf8(kCancelledReason)));
     QVERIFY2(boxes.boxes.empty(), qPrintable(boxes.Texts()));
 }
 

@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# Halves twelve 12-megapixel JPEGs into JPEGs at quality 85: with one imbrix-batch run, with
+# `vips resize` two processes at a time (xargs -P2) and with ImageMagick's mogrify. Each one
+# is timed as a whole (every process it starts), best wall time and best processor time over
+# a few runs, and the largest peak resident size of any one process.
+#   bench/many_files_vs_vips.sh [BUILD_DIR] [RUNS] [COUNT]
+# IMBRIX_SEQUENTIAL=1 in the environment times imbrix-batch without its look-ahead as well.
+# Needs libvips-tools and imagemagick (scripts/setup.sh --bench installs them).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build}
+runs=${2:-3}
+count=${3:-12}
+batch=$build/cli/imbrix-batch
+magick=/usr/bin/convert
+for tool in "$batch" /usr/bin/vips "$magick" /usr/bin/mogrify /usr/bin/time; do
+  [ -x "$tool" ] || { echo "missing $tool (build imbrix-batch; scripts/setup.sh --bench)" >&2; exit 2; }
+done
+
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+mkdir "$tmp/src"
+# Photo-like pictures, 4240 x 2832 (12 MP), each shifted so no two files are the same.
+"$magick" -size 1060x708 -seed 11 plasma:fractal -resize 4240x2832! -attenuate 0.4 +noise Gaussian \
+  -type TrueColor "$tmp/base.ppm"
+for i in $(seq -w 1 "$count"); do
+  "$magick" "$tmp/base.ppm" -roll "+$((10#$i * 37))+$((10#$i * 23))" -quality 92 "$tmp/src/photo$i.jpg"
+done
+rm "$tmp/base.ppm"
+echo "sources: $count x 4240 x 2832 jpg, $(du -sk "$tmp/src" | cut -f1) KiB; best of $runs runs"
+
+# best_of NAME COMMAND...: as bench/pipeline_vs_vips.sh. /usr/bin/time counts the processor
+# time of every child waited for; its peak is the largest single process.
+best_of() {
+  local name=$1; shift
+  local best="" bestcpu="" peak=0
+  for _ in $(seq "$runs"); do
+    rm -rf "$tmp/out"; mkdir "$tmp/out"
+    /usr/bin/time -f "%e %U %S %M" -o "$tmp/time" "$@" >/dev/null
+    read -r wall user sys kb <"$tmp/time"
+    cpu=$(awk "BEGIN{print $user + $sys}")
+    if [ -z "$best" ] || awk "BEGIN{exit !($wall < $best)}"; then best=$wall; fi
+    if [ -z "$bestcpu" ] || awk "BEGIN{exit !($cpu < $bestcpu)}"; then bestcpu=$cpu; fi
+    [ "$kb" -gt "$peak" ] && peak=$kb
+  done
+  printf '%-12s wall %6.2f s   cpu %6.2f s   peak %6d MB\n' "$name" "$best" "$bestcpu" $(( peak / 1024 ))
+  eval "${name}_time=$best; ${name}_cpu=$bestcpu; ${name}_mb=$(( peak / 1024 ))"
+}
+
+best_of imbrix "$batch" -s half -q 85 -t jpg -o "$tmp/out" "$tmp"/src/*.jpg
+if [ "${IMBRIX_SEQUENTIAL:-}" = 1 ]; then
+  best_of sequential "$batch" -s half -q 85 -t jpg -o "$tmp/out" "$tmp"/src/*.jpg
+fi
+unset IMBRIX_SEQUENTIAL
+# Two vips processes at a time, each halving one file.
+best_of vips sh -c 'ls "$1"/*.jpg | xargs -P2 -I{} sh -c "vips resize {} $2/\$(basename {})[Q=85] 0.5"' _ \
+  "$tmp/src" "$tmp/out"
+best_of mogrify /usr/bin/mogrify -path "$tmp/out" -filter Lanczos -resize 50% -quality 85 "$tmp"/src/*.jpg
+
+awk -v i="$imbrix_time" -v v="$vips_time" -v m="$mogrify_time" \
+    -v ic="$imbrix_cpu" -v vc="$vips_cpu" -v mc="$mogrify_cpu" -v mb="$imbrix_mb" 'BEGIN {
+  printf "imbrix / vips -P2:    wall %.2f  cpu %.2f  (goal <= 0.50)\n", i / v, ic / vc
+  printf "imbrix / mogrify:     wall %.2f  cpu %.2f\n", i / m, ic / mc
+  printf "imbrix peak memory:   %d MB\n", mb }'

@@ -1,0 +1,202 @@
+// The look-ahead path against the sequential one: the same host calls in the same order and
+// the same result files, byte for byte, for every output type, filter and turn, odd sizes, a
+// bad file in the middle of the batch, stopping at it, a cancel, and a file that appears only
+// while the batch runs.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "app/core/lookahead_loader.h"
+#include "app/core/picture_formats.h"
+#include "app/core/pipeline.h"
+#include "graphics/bitmap.h"
+#include "graphics/picture.h"
+#include "gif/gif_image.h"
+#include "jpeg/jpeg_image.h"
+#include "tests/app/recording_host.h"
+#include "tests/support/test_support.h"
+
+namespace fs = std::filesystem;
+using testsupport::NoiseBitmap;
+using testsupport::TempDir;
+
+namespace {
+
+struct BatchRun {
+    std::vector<std::string> events;  // the working folder written as "WORK/"
+    std::map<std::string, std::string> files;  // name -> bytes
+    std::string outcome;
+};
+
+std::string Bytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+struct Case {
+    const char* name;
+    int outputType;  // 0 same, 1 bmp, 2 jpg, 3 gif
+    int filter;
+    int rotation;
+    ScaleMode scale;
+    bool stopAtFirstError = false;
+    int cancelAfterFiles = -1;
+};
+
+class LookAheadTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        RegisterPictureFormats();
+        TFileFormatsList& table = PictureFormatTable();
+        if (!table.FindPictureClass("jpg")) table.AddPictureFormat("jpg", "JPEG", &TJPEGImage::ClassInfo);
+        if (!table.FindPictureClass("gif")) table.AddPictureFormat("gif", "GIF", &TGIFImage::ClassInfo);
+        // Odd sizes in every writable type, and one broken file in the middle.
+        NoiseBitmap(37, 23, 1).WritePictureFile(src.file("a.bmp"));
+        {
+            TBitmap noise = NoiseBitmap(51, 33, 2);
+            TJPEGImage jpg;
+            jpg.SetQuality(90);
+            jpg.AssignBitmap(noise);
+            jpg.WritePictureFile(src.file("b.jpg"));
+        }
+        std::ofstream(src.file("broken.jpg"), std::ios::binary) << "\xff\xd8\xff\xe0 not really";
+        {
+            TBitmap noise = NoiseBitmap(29, 41, 3);
+            TGIFImage gif;
+            gif.AssignBitmap(noise);
+            gif.WritePictureFile(src.file("c.gif"));
+        }
+        NoiseBitmap(64, 17, 4).WritePictureFile(src.file("d.bmp"));
+        paths = {src.file("a.bmp"), src.file("b.jpg"), src.file("broken.jpg"), src.file("c.gif"), src.file("d.bmp")};
+    }
+    void TearDown() override { SetLookAheadEnabled(true); }
+
+    BatchRun Batch(const Case& c, bool lookAhead, const std::function<void(RecordingHost&)>& adjust = {}) {
+        SetLookAheadEnabled(lookAhead);
+        TempDir work;
+        const std::string dir = work.path().string() + "/";
+        RecordingHost host(dir);
+        host.settings.OutputType = c.outputType;
+        host.settings.Resampler = c.filter;
+        host.settings.StopAtFirstError = c.stopAtFirstError;
+        host.scale.Scale = c.scale;
+        host.scale.RotationIndex = c.rotation;
+        host.cancelAfterFiles = c.cancelAfterFiles;
+        if (adjust) adjust(host);
+        BatchRun run;
+        try {
+            run.outcome = std::to_string(static_cast<int>(ProcessFiles(host, paths)));
+        } catch (const std::exception& error) {
+            run.outcome = std::string("thrown: ") + error.what();
+        }
+        for (std::string event : host.events) {
+            for (size_t at; (at = event.find(dir)) != std::string::npos;) event.replace(at, dir.size(), "WORK/");
+            run.events.push_back(event);
+        }
+        for (const auto& entry : fs::directory_iterator(work.path()))
+            run.files[entry.path().filename().string()] = Bytes(entry.path());
+        return run;
+    }
+
+    TempDir src;
+    std::vector<std::string> paths;
+};
+
+std::string Describe(const BatchRun& run) {
+    std::string text = "outcome " + run.outcome + "\n";
+    for (const std::string& e : run.events) text += "  " + e + "\n";
+    for (const auto& [name, bytes] : run.files) text += "  file " + name + " (" + std::to_string(bytes.size()) + " bytes)\n";
+    return text;
+}
+
+void ExpectSameRuns(const BatchRun& sequential, const BatchRun& lookAhead) {
+    EXPECT_EQ(sequential.outcome, lookAhead.outcome);
+    EXPECT_EQ(sequential.events, lookAhead.events) << "sequential:\n" << Describe(sequential) << "look-ahead:\n"
+                                                   << Describe(lookAhead);
+    ASSERT_EQ(sequential.files.size(), lookAhead.files.size()) << Describe(sequential) << Describe(lookAhead);
+    for (const auto& [name, bytes] : sequential.files) {
+        auto other = lookAhead.files.find(name);
+        ASSERT_NE(other, lookAhead.files.end()) << name;
+        EXPECT_TRUE(bytes == other->second) << name << " differs";
+    }
+}
+
+}  // namespace
+
+TEST_F(LookAheadTest, ResultsAndHostCallsMatchTheSequentialPath) {
+    const Case cases[] = {
+        {"same type, box, no turn", 0, 0, 0, ScaleMode::HalfSize},
+        {"bmp, triangle, right", 1, 1, 1, ScaleMode::HalfSize},
+        {"jpg, hermite, flip", 2, 2, 2, ScaleMode::QuarterSize},
+        {"gif, bell, left", 3, 3, 3, ScaleMode::HalfSize},
+        {"jpg, b-spline, right, full size", 2, 4, 1, ScaleMode::FullSize},
+        {"bmp, lanczos3, no turn", 1, 5, 0, ScaleMode::QuarterSize},
+        {"jpg, mitchell, left", 2, 6, 3, ScaleMode::HalfSize},
+        {"stop at the broken file", 2, 5, 0, ScaleMode::HalfSize, true},
+        {"cancel before the second file", 1, 5, 1, ScaleMode::HalfSize, false, 1},
+        {"cancel before the fourth file", 3, 0, 0, ScaleMode::HalfSize, false, 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const BatchRun sequential = Batch(c, false);
+        const BatchRun lookAhead = Batch(c, true);
+        ExpectSameRuns(sequential, lookAhead);
+        // The runs did real work: results exist unless the batch was cancelled at once.
+        if (c.cancelAfterFiles != 1) {
+            EXPECT_FALSE(sequential.files.empty());
+        }
+    }
+}
+
+TEST_F(LookAheadTest, AFileMendedWhileTheBatchRunsIsReadInItsTurn) {
+    // broken.jpg is read ahead while it is broken and mended (renamed into place whole) as its
+    // turn comes: the look-ahead's failure is not reported, the batch reads the file again.
+    const std::string mended = src.file("mended.jpg"), broken = src.file("broken.jpg");
+    const Case c{"mended", 1, 1, 0, ScaleMode::HalfSize};
+    auto mend = [&](RecordingHost& host) {
+        std::ofstream(broken, std::ios::binary | std::ios::trunc) << "\xff\xd8 broken";
+        host.onFile = [&](const std::string& path) {
+            if (path == broken) fs::copy_file(mended, src.file("mended.tmp"), fs::copy_options::overwrite_existing),
+                                fs::rename(src.file("mended.tmp"), broken);
+        };
+    };
+    {
+        TBitmap noise = NoiseBitmap(9, 7, 5);
+        TJPEGImage jpg;
+        jpg.AssignBitmap(noise);
+        jpg.WritePictureFile(mended);
+    }
+    const BatchRun sequential = Batch(c, false, mend);
+    const BatchRun lookAhead = Batch(c, true, mend);
+    ExpectSameRuns(sequential, lookAhead);
+    EXPECT_EQ(lookAhead.files.size(), paths.size()) << Describe(lookAhead);
+}
+
+TEST(LookAheadLoader, HandsOverOnlyTheFileItWasStartedFor) {
+    std::vector<std::string> loaded;  // read after each Take/Abandon, which join the worker
+    LookAheadLoader loader([&](const std::string& path) -> std::unique_ptr<TBitmap> {
+        loaded.push_back(path);
+        if (path == "fails") throw std::runtime_error("no");
+        return std::make_unique<TBitmap>(static_cast<int>(path.size()), 1, TPixelFormat::pf24bit);
+    });
+    struct Step {
+        const char* start;  // "" for none
+        const char* take;
+        int width;  // of the bitmap handed over, -1 for none
+    };
+    const Step steps[] = {{"abc", "abc", 3}, {"abcd", "other", -1}, {"fails", "fails", -1}, {"", "abc", -1}, {"ab", "ab", 2}};
+    for (const Step& s : steps) {
+        SCOPED_TRACE(std::string(s.start) + " / " + s.take);
+        if (*s.start) loader.Start(s.start);
+        std::unique_ptr<TBitmap> got = loader.Take(s.take);
+        EXPECT_EQ(got ? got->Width() : -1, s.width);
+        EXPECT_FALSE(loader.Pending());
+    }
+    EXPECT_EQ(loaded, (std::vector<std::string>{"abc", "abcd", "fails", "ab"}));
+    loader.Start("left running");  // dropped by the destructor
+}
