@@ -3,11 +3,13 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFrame>
+#include <QIntValidator>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
@@ -57,13 +59,15 @@ void TOKBottomDlg::PlaceControls() {
 }
 
 namespace {
-// The dialog is taller than the reference design by one row, which holds the name prefix
-// and suffix fields.
+// The dialog is taller than the reference design by two rows, which hold the name prefix
+// and suffix fields and the JPEG size limit.
 constexpr int kRow = 30;
 // Wider by the room a label font wider than the reference's needs.
 constexpr int kShift = 16;
 constexpr int kClientWidth = 423 + kShift;
-constexpr int kClientHeight = 177 + kRow;
+constexpr int kClientHeight = 177 + 2 * kRow;
+// The largest limit the field takes, about 2 GB.
+constexpr int kMaxJPEGKBField = 2000000;
 }  // namespace
 
 TfrmSettings::TfrmSettings(QWidget* owner) : TOKBottomDlg(owner) {
@@ -117,6 +121,17 @@ TfrmSettings::TfrmSettings(QWidget* owner) : TOKBottomDlg(owner) {
     txtSuffix->setGeometry(328 + kShift, 109 + kRow, 78, 21);
     txtSuffix->setToolTip(QStringLiteral("Put behind the name of every result file, before its extension"));
     lblSuffix->setBuddy(txtSuffix);
+
+    lblMaxJPEGKB = RightLabel(this, QStringLiteral("&Keep JPEG results under"), 4, 116 + kShift, 112 + 2 * kRow);
+    txtMaxJPEGKB = new QLineEdit(this);
+    txtMaxJPEGKB->setGeometry(120 + kShift, 109 + 2 * kRow, 61, 21);
+    txtMaxJPEGKB->setValidator(new QIntValidator(0, kMaxJPEGKBField, txtMaxJPEGKB));
+    txtMaxJPEGKB->setToolTip(
+        QStringLiteral("A JPEG result that would be larger is written at the highest quality that fits, down to 10. "
+                       "Leave empty for no limit."));
+    lblMaxJPEGKB->setBuddy(txtMaxJPEGKB);
+    lblMaxJPEGKBUnit = new QLabel(QStringLiteral("KB"), this);
+    lblMaxJPEGKBUnit->setGeometry(185 + kShift, 110 + 2 * kRow, 30, 17);
 
     HelpBtn = new QPushButton(QStringLiteral("&Help"), this);
     HelpBtn->setAutoDefault(false);
@@ -175,14 +190,20 @@ std::string TfrmSettings::Suffix() const { return txtSuffix->text().toStdString(
 void TfrmSettings::SetPreserveAspectRatio(bool on) { cbAspectRatio->setChecked(on); }
 bool TfrmSettings::PreserveAspectRatio() const { return cbAspectRatio->isChecked(); }
 
+void TfrmSettings::SetMaxJPEGKB(int kilobytes) {
+    txtMaxJPEGKB->setText(kilobytes > 0 ? QString::number(std::min(kilobytes, kMaxJPEGKBField)) : QString());
+}
+int TfrmSettings::MaxJPEGKB() const { return std::max(0, txtMaxJPEGKB->text().toInt()); }
+
 void TfrmSettings::cboOutputTypeChange(int index) {
     bool jpegPossible = false;
     if (index >= 0 && index < int(OutputTypeTable.size())) {
         const std::string ext = OutputTypeTable[size_t(index)].extension;
         jpegPossible = ext == ".jpg" || ext == ".*";
     }
-    lblJPEGQuality->setEnabled(jpegPossible);
-    txtJPEGQuality->setEnabled(jpegPossible);
+    for (QWidget* w : std::initializer_list<QWidget*>{lblJPEGQuality, txtJPEGQuality, lblMaxJPEGKB, txtMaxJPEGKB,
+                                                      lblMaxJPEGKBUnit})
+        w->setEnabled(jpegPossible);
 }
 
 void TfrmSettings::butBrowseClick() {

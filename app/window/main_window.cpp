@@ -398,6 +398,7 @@ void TfrmMain::butAdvancedClick() {
         dialog.SetPrefix(record_.Prefix);
         dialog.SetSuffix(record_.Suffix);
         dialog.SetPreserveAspectRatio(record_.PreserveAspectRatio);
+        dialog.SetMaxJPEGKB(record_.MaxJPEGKB);
         const int result = RunSettingsDialog ? RunSettingsDialog(dialog) : dialog.exec();
         if (result != QDialog::Accepted) return;
         // Read back in the same order; a quality that is not a number stops here with the
@@ -410,6 +411,7 @@ void TfrmMain::butAdvancedClick() {
         record_.Prefix = dialog.Prefix();
         record_.Suffix = dialog.Suffix();
         record_.PreserveAspectRatio = dialog.PreserveAspectRatio();
+        record_.MaxJPEGKB = dialog.MaxJPEGKB();
         SaveSettings();
     });
 }
@@ -514,6 +516,16 @@ void TfrmMain::dtInDrop() {
     // Copy the list and return at once: the dragging program is released before any
     // picture is read.
     pendingDrops_.push_back(dtIn->Files());
+    QCoreApplication::postEvent(this, new QEvent(QEvent::Type(kDropMessage)));
+}
+
+void TfrmMain::OpenFiles(const QStringList& files) {
+    if (closing_) return;
+    if (isMinimized()) setWindowState(windowState() & ~Qt::WindowMinimized);
+    raise();
+    activateWindow();
+    if (files.isEmpty()) return;
+    pendingDrops_.push_back(files);
     QCoreApplication::postEvent(this, new QEvent(QEvent::Type(kDropMessage)));
 }
 
@@ -669,6 +681,10 @@ void TfrmMain::MarkNotConverted(const std::string& path, const std::string& reas
             if (QListWidgetItem* item = lvIn->item(int(i))) item->setForeground(palette().color(QPalette::Disabled, QPalette::Text));
             break;
         }
+}
+
+void TfrmMain::SizeLimitApplied(const std::string& path, const SizeLimitOutcome& outcome) {
+    model_.SetNote(path, SizeLimitNote(outcome));
 }
 
 void TfrmMain::ShowErrorBox(const std::string& text) { ::ShowErrorBox(this, QString::fromStdString(text)); }

@@ -128,7 +128,8 @@ TEST_F(BatchTest, UsageErrorsExitTwoAndHelpListsTheOptions) {
     const std::string p = Bmp("p.bmp", 4, 4);
     const std::string wd = " -o " + Quote(work.path().string()) + " ";
     for (const std::string& args : {std::string("--bogus ") + p, "-q 0" + wd + p, "-q 101" + wd + p, "-W abc" + wd + p,
-                                    "-t png" + wd + p, "-s full -W 10" + wd + p, std::string("-t bmp"), std::string("-r"),
+                                    "-t tif" + wd + p, "--max-size 50K" + wd + p, "--max-size -1" + wd + p,
+                                    "-s full -W 10" + wd + p, std::string("-t bmp"), std::string("-r"),
                                     "-o " + Quote(work.file("missing")) + " " + p}) {
         const RunResult r = Batch(args);
         EXPECT_EQ(r.status, 2) << args << ": " << r.err;
@@ -142,7 +143,7 @@ TEST_F(BatchTest, UsageErrorsExitTwoAndHelpListsTheOptions) {
     const RunResult help = Batch("--help");
     EXPECT_EQ(help.status, 0);
     for (const char* option : {"--rotate", "--scale", "--width", "--height", "--keep-aspect", "--filter", "--type",
-                               "--quality", "--workdir", "--prefix", "--suffix", "--version"})
+                               "--quality", "--max-size", "--workdir", "--prefix", "--suffix", "--version", "same|bmp|jpg|gif|png"})
         EXPECT_NE(help.out.find(option), std::string::npos) << option << " missing from --help";
     EXPECT_EQ(help.out.rfind("Usage: imbrix-batch ", 0), 0u) << help.out;
 
