@@ -183,3 +183,31 @@ TEST_F(BatchTest, RacingBatchesNeverOverwriteEachOther) {
     }
     EXPECT_EQ(onDisk, size_t(2 * kFiles));
 }
+
+TEST_F(BatchTest, PngResultsAndTheJpegSizeLimit) {
+    const std::string p = Bmp("noise.bmp", 160, 120, 3);
+    const std::string wd = " -s full -o " + Quote(work.path().string()) + " ";
+    struct Case {
+        std::string args, result;
+        int64_t maxBytes;      // -1: no limit to check
+        bool overMessage;
+    } cases[] = {
+        {"-t png", "noise.png", -1, false},
+        {"--max-size 30", "noise.jpg", 30 * 1024, false},
+        {"--max-size=1 -q 50", "noise-1.jpg", -1, true},  // noise does not fit 1 KB at any quality
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args);
+        const RunResult r = Batch(c.args + wd + p);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, work.file(c.result) + "\n");
+        if (c.maxBytes >= 0) EXPECT_LE(int64_t(fs::file_size(work.file(c.result))), c.maxBytes);
+        if (c.overMessage)
+            EXPECT_EQ(r.err.rfind(work.file(c.result) + ": Over the 1K limit even at JPEG quality 10 (", 0), 0u) << r.err;
+        else
+            EXPECT_EQ(r.err, "");
+    }
+    // Lossless: the PNG holds the source's pixels.
+    const TBitmap png = Load(work.file("noise.png"));
+    EXPECT_EQ(testsupport::FirstPixelDifference(png, NoiseBitmap(160, 120, 3)), -1);
+}
