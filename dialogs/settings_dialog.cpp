@@ -122,16 +122,20 @@ TfrmSettings::TfrmSettings(QWidget* owner) : TOKBottomDlg(owner) {
     txtSuffix->setToolTip(QStringLiteral("Put behind the name of every result file, before its extension"));
     lblSuffix->setBuddy(txtSuffix);
 
-    lblMaxJPEGKB = RightLabel(this, QStringLiteral("&Keep JPEG results under"), 4, 116 + kShift, 112 + 2 * kRow);
+    // A sentence with the field inside it: the label as wide as its text, then the field.
+    lblMaxJPEGKB = new QLabel(QStringLiteral("&Keep JPEG results under"), this);
+    lblMaxJPEGKB->adjustSize();
+    lblMaxJPEGKB->setGeometry(24 + kShift, 110 + 2 * kRow, lblMaxJPEGKB->width(), 17);
     txtMaxJPEGKB = new QLineEdit(this);
-    txtMaxJPEGKB->setGeometry(120 + kShift, 109 + 2 * kRow, 61, 21);
+    const int limitLeft = lblMaxJPEGKB->geometry().right() + 6;
+    txtMaxJPEGKB->setGeometry(limitLeft, 109 + 2 * kRow, 61, 21);
     txtMaxJPEGKB->setValidator(new QIntValidator(0, kMaxJPEGKBField, txtMaxJPEGKB));
     txtMaxJPEGKB->setToolTip(
         QStringLiteral("A JPEG result that would be larger is written at the highest quality that fits, down to 10. "
                        "Leave empty for no limit."));
     lblMaxJPEGKB->setBuddy(txtMaxJPEGKB);
     lblMaxJPEGKBUnit = new QLabel(QStringLiteral("KB"), this);
-    lblMaxJPEGKBUnit->setGeometry(185 + kShift, 110 + 2 * kRow, 30, 17);
+    lblMaxJPEGKBUnit->setGeometry(limitLeft + 65, 110 + 2 * kRow, 30, 17);
 
     HelpBtn = new QPushButton(QStringLiteral("&Help"), this);
     HelpBtn->setAutoDefault(false);

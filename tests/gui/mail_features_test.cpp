@@ -1,15 +1,18 @@
-// Opening files from outside the window: the command line, and a second "imbrix FILE..."
-// that hands its files to the window already open.
+// Made for mail and upload, in the window: opening files from outside it (the command line,
+// and a second "imbrix FILE..." that hands its files to the window already open), and the
+// Out tray's word on the JPEG size limit.
 #include <QDir>
 #include <QFile>
 #include <QLocalSocket>
 #include <QProcess>
+#include <QRadioButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
 
 #include "app/window/instance_channel.h"
+#include "graphics/bitmap.h"
 #include "tests/gui/gui_test_support.h"
 
 using namespace guitest;
@@ -149,5 +152,37 @@ void TestOpenFiles::aStaleSocketIsReplacedAndGarbageRefused() {
     QCOMPARE(arrived.count(), 0);
 }
 
-#include "open_files_test.moc"
+class TestSizeLimitTip : public QObject {
+    Q_OBJECT
+private slots:
+    void outTipSaysWhatTheLimitDid() {
+        BoxRecorder boxes;
+        WindowFixture f;
+        TfrmMain& w = *f.window;
+        w.Record().OutputType = 2;  // .jpg
+        w.Record().MaxJPEGKB = 1;
+        w.rbFullSize->setChecked(true);
+        // Noise at 200 x 150 cannot get under 1 KB; a flat picture fits at the quality asked.
+        const QString noisy = f.sources + QStringLiteral("noisy.bmp");
+        {
+            TBitmap bmp(200, 150, TPixelFormat::pf24bit);
+            uint32_t state = 12345;
+            for (int y = 0; y < bmp.Height(); ++y)
+                for (int x = 0; x < 600; ++x) bmp.ScanLine(y)[x] = uint8_t((state = state * 1103515245u + 12345u) >> 23);
+            bmp.WritePictureFile(noisy.toStdString());
+        }
+        const QString flat = f.sources + QStringLiteral("flat.bmp");
+        WriteBmp(flat, 16, 16);
+        w.OpenFiles({noisy, flat});
+        QVERIFY(WaitFor([&] { return w.lvOut->count() == 2 && !w.BatchRunning(); }));
+        const QString over = w.lvOutInfoTip(0), fits = w.lvOutInfoTip(1);
+        QVERIFY2(over.contains(QStringLiteral("\nFilesize: ")), qPrintable(over));
+        QVERIFY2(over.endsWith(QStringLiteral("\nOver the 1K limit even at JPEG quality 10")), qPrintable(over));
+        QVERIFY2(!fits.contains(QStringLiteral("limit")), qPrintable(fits));
+        QVERIFY2(boxes.boxes.empty(), qPrintable(boxes.Texts()));
+    }
+};
+
+#include "mail_features_test.moc"
 IMBRIX_GUI_TEST(TestOpenFiles);
+IMBRIX_GUI_TEST(TestSizeLimitTip);
