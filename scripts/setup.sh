@@ -10,6 +10,8 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   # independent decoders and tools the tests compare against
   python3-pil imagemagick libjpeg-turbo-progs giflib-tools netpbm
+  # libpng's checker for PNG results
+  pngcheck
   # real-world PNG icons for the PNG reader's tests
   hicolor-icon-theme adwaita-icon-theme
   # a real X server for the window tests and screenshots
