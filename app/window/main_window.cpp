@@ -541,6 +541,13 @@ void TfrmMain::ProcessPendingDrops() {
     // A drop that arrives during a batch waits for it: the batch's end posts the message
     // again.
     if (batchRunning_) return;
+    // Files handed over by a second "imbrix" can arrive while a dialog of ours is open (a
+    // drop cannot): they wait until it is closed, so no batch runs under it.
+    if (QApplication::activeModalWidget()) {
+        if (!pendingDrops_.empty() && !closing_)
+            QTimer::singleShot(250, this, [this] { ProcessPendingDrops(); });
+        return;
+    }
     while (!pendingDrops_.empty() && !closing_) {
         const QStringList next = pendingDrops_.front();
         pendingDrops_.pop_front();

@@ -1,6 +1,7 @@
 // Made for mail and upload, in the window: opening files from outside it (the command line,
 // and a second "imbrix FILE..." that hands its files to the window already open), and the
 // Out tray's word on the JPEG size limit.
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QLocalSocket>
@@ -22,6 +23,7 @@ class TestOpenFiles : public QObject {
 private slots:
     void commandLineNamesFiles();
     void openedFilesAreProcessedAsADrop();
+    void openedFilesWaitForAnOpenDialog();
     void aSecondInstanceHandsOverItsFiles();
     void aStaleSocketIsReplacedAndGarbageRefused();
 
@@ -72,6 +74,22 @@ void TestOpenFiles::openedFilesAreProcessedAsADrop() {
     w.OpenFiles({});
     QTest::qWait(50);
     QCOMPARE(w.lvIn->count(), 3);
+    QVERIFY2(boxes.boxes.empty(), qPrintable(boxes.Texts()));
+}
+
+void TestOpenFiles::openedFilesWaitForAnOpenDialog() {
+    BoxRecorder boxes;
+    WindowFixture f;
+    TfrmMain& w = *f.window;
+    w.show();
+    QDialog dialog(&w);
+    dialog.setModal(true);
+    dialog.show();
+    w.OpenFiles(f.MakeSources(2));
+    QTest::qWait(400);
+    QCOMPARE(w.lvIn->count(), 0);  // no batch under the dialog
+    dialog.close();
+    QVERIFY(WaitFor([&] { return w.lvOut->count() == 2 && !w.BatchRunning(); }));
     QVERIFY2(boxes.boxes.empty(), qPrintable(boxes.Texts()));
 }
 
