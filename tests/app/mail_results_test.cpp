@@ -121,7 +121,9 @@ TEST(PngResult, RoundTripsThroughPillowPngcheckAndOurReader) {
         ASSERT_TRUE(pillow) << "Pillow refused " << path;
         EXPECT_EQ(testsupport::MaxDifference(*pillow, want, &where), 0) << "Pillow: " << where;
         EXPECT_EQ(testsupport::MaxDifference(LoadOurs(path), want, &where), 0) << "our reader: " << where;
-        if (pngcheck) EXPECT_EQ(testsupport::RunCommand("pngcheck -q '" + path + "'"), 0) << "pngcheck " << path;
+        if (pngcheck) {
+            EXPECT_EQ(testsupport::RunCommand("pngcheck -q '" + path + "'"), 0) << "pngcheck " << path;
+        }
     }
     TMemoryStream sink;
     EXPECT_THROW(WritePngPicture(TBitmap(0, 5, TPixelFormat::pf24bit), sink), EInvalidGraphicOperation);
@@ -253,7 +255,7 @@ TEST_F(MailPipelineTest, SameAsOriginalWritesPngForAPngSource) {
     EXPECT_EQ(host.errors, std::vector<std::string>{"1 of 3 files could not be converted:\nscan.tif: Unknown output "
                                                     "file type for file:" + WorkDir() + "scan.tif"});
     EXPECT_EQ(host.trays.Paths(TTray::Out), (std::vector<std::string>{WorkDir() + "drawing.png", WorkDir() + "Screen.PNG"}));
-    for (const std::string& name : {"drawing.png", "Screen.PNG"}) {
+    for (const std::string name : {"drawing.png", "Screen.PNG"}) {
         SCOPED_TRACE(name);
         const std::optional<TBitmap> source = testsupport::PillowDecode(src.file(name), "RGB");
         const std::optional<TBitmap> result = testsupport::PillowDecode(WorkDir() + name, "RGB");

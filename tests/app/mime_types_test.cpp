@@ -71,9 +71,11 @@ TEST(DesktopEntry, TypeNamesAreTheOnesTheMimeDatabaseGivesTheExtensions) {
         const auto found = typesOfExtension.find(ext);
         if (ours.empty()) {
             // No type of ours: the database must not know one either.
-            if (found != typesOfExtension.end())
-                for (const std::string& type : found->second)
+            if (found != typesOfExtension.end()) {
+                for (const std::string& type : found->second) {
                     EXPECT_NE(type.rfind("image/", 0), 0u) << "." << ext << " is " << type << " in the database";
+                }
+            }
         } else if (found != typesOfExtension.end()) {
             EXPECT_TRUE(found->second.count(ours)) << "." << ext << ": have " << ours << ", the database says "
                                                    << *found->second.begin();

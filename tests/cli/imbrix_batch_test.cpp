@@ -201,11 +201,14 @@ TEST_F(BatchTest, PngResultsAndTheJpegSizeLimit) {
         const RunResult r = Batch(c.args + wd + p);
         EXPECT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(r.out, work.file(c.result) + "\n");
-        if (c.maxBytes >= 0) EXPECT_LE(int64_t(fs::file_size(work.file(c.result))), c.maxBytes);
-        if (c.overMessage)
+        if (c.maxBytes >= 0) {
+            EXPECT_LE(int64_t(fs::file_size(work.file(c.result))), c.maxBytes);
+        }
+        if (c.overMessage) {
             EXPECT_EQ(r.err.rfind(work.file(c.result) + ": Over the 1K limit even at JPEG quality 10 (", 0), 0u) << r.err;
-        else
+        } else {
             EXPECT_EQ(r.err, "");
+        }
     }
     // Lossless: the PNG holds the source's pixels.
     const TBitmap png = Load(work.file("noise.png"));
