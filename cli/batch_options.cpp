@@ -21,8 +21,11 @@ const char* const kBatchUsage =
     "                                       proportions (default keep)\n"
     "  -f, --filter box|triangle|hermite|bell|bspline|lanczos3|mitchell\n"
     "                                       resampling filter (default lanczos3)\n"
-    "  -t, --type same|bmp|jpg|gif          result file type (default jpg)\n"
+    "  -t, --type same|bmp|jpg|gif|png      result file type (default jpg)\n"
     "  -q, --quality 1..100                 JPEG quality (default 85)\n"
+    "      --max-size N                     keep JPEG results under N kilobytes by\n"
+    "                                       lowering the quality, down to 10 at most\n"
+    "                                       (default 0: no limit)\n"
     "  -o, --workdir DIR                    folder for the results (default: the current\n"
     "                                       directory; it must exist)\n"
     "      --prefix TEXT, --suffix TEXT     put around each result's base name\n"
@@ -131,12 +134,19 @@ BatchOptions ParseBatchOptions(const std::vector<std::string>& args, const std::
             o.Settings.Resampler = Choose(
                 arg, value(), std::array{"box", "triangle", "hermite", "bell", "bspline", "lanczos3", "mitchell"});
         } else if (arg == "-t" || arg == "--type") {
-            o.Settings.OutputType = Choose(arg, value(), std::array{"same", "bmp", "jpg", "gif"});
+            // In the order of the output type table.
+            o.Settings.OutputType = Choose(arg, value(), std::array{"same", "bmp", "jpg", "gif", "png"});
         } else if (arg == "-q" || arg == "--quality") {
             const std::string v = value();
             const std::optional<int> q = ParseIntegerField(v);
             if (!q || *q < 1 || *q > 100) throw UsageError{"invalid value '" + v + "' for " + arg + " (1..100)"};
             o.Settings.JPEGQuality = *q;
+        } else if (arg == "--max-size") {
+            const std::string v = value();
+            const std::optional<int> kb = ParseIntegerField(v);
+            if (!kb || *kb < 0 || v.find_first_not_of("0123456789") != std::string::npos)
+                throw UsageError{"invalid value '" + v + "' for " + arg + " (a number of kilobytes, 0 for no limit)"};
+            o.Settings.MaxJPEGKB = *kb;
         } else if (arg == "-o" || arg == "--workdir") {
             const std::string v = value();
             if (v.empty()) throw UsageError{"option " + arg + " needs a folder"};

@@ -58,6 +58,11 @@ public:
         std::fflush(stdout);
         ++written_;
     }
+    void SizeLimitApplied(const std::string& path, const SizeLimitOutcome& outcome) override {
+        // Written all the same, as the window does; a script learns of it on standard error.
+        if (outcome.OverLimit)
+            Message(path + ": " + SizeLimitNote(outcome) + " (" + FormatKilobytes(outcome.Bytes) + ")");
+    }
     void ShowErrorBox(const std::string& text) override {
         errorShown_ = true;
         Message(text);

@@ -3,11 +3,13 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFrame>
+#include <QIntValidator>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
@@ -56,14 +58,17 @@ void TOKBottomDlg::PlaceControls() {
 }
 
 namespace {
-// The dialog is taller than the reference design by one row, which holds the name prefix
-// and suffix fields.
+// The dialog is taller than the reference design by two rows, which hold the name prefix
+// and suffix fields and the JPEG size limit.
 constexpr int kRow = 30;
 // Wider by the room a label font wider than the reference's needs.
 constexpr int kShift = 16;
 constexpr int kClientWidth = 423 + kShift;
-// One more row below the described ones, for the check box that turns pictures upright.
-constexpr int kClientHeight = 177 + 2 * kRow;
+// Two more rows below the described ones: the check box that turns pictures upright and the
+// JPEG size limit.
+constexpr int kClientHeight = 177 + 3 * kRow;
+// The largest limit the field takes, about 2 GB.
+constexpr int kMaxJPEGKBField = 2000000;
 }  // namespace
 
 TfrmSettings::TfrmSettings(QWidget* owner) : TOKBottomDlg(owner) {
@@ -124,6 +129,20 @@ TfrmSettings::TfrmSettings(QWidget* owner) : TOKBottomDlg(owner) {
     cbAutoOrient->setToolTip(
         QStringLiteral("If checked, photos are turned and mirrored as the camera's orientation record says before "
                        "they are resized and rotated. If unchecked, they are used as they are stored."));
+    // A sentence with the field inside it: the label as wide as its text, then the field.
+    lblMaxJPEGKB = new QLabel(QStringLiteral("&Keep JPEG results under"), this);
+    lblMaxJPEGKB->adjustSize();
+    lblMaxJPEGKB->setGeometry(24 + kShift, 110 + 3 * kRow, lblMaxJPEGKB->width(), 17);
+    txtMaxJPEGKB = new QLineEdit(this);
+    const int limitLeft = lblMaxJPEGKB->geometry().right() + 6;
+    txtMaxJPEGKB->setGeometry(limitLeft, 109 + 3 * kRow, 61, 21);
+    txtMaxJPEGKB->setValidator(new QIntValidator(0, kMaxJPEGKBField, txtMaxJPEGKB));
+    txtMaxJPEGKB->setToolTip(
+        QStringLiteral("A JPEG result that would be larger is written at the highest quality that fits, down to 10. "
+                       "Leave empty for no limit."));
+    lblMaxJPEGKB->setBuddy(txtMaxJPEGKB);
+    lblMaxJPEGKBUnit = new QLabel(QStringLiteral("KB"), this);
+    lblMaxJPEGKBUnit->setGeometry(limitLeft + 65, 110 + 3 * kRow, 30, 17);
 
     HelpBtn = new QPushButton(QStringLiteral("&Help"), this);
     HelpBtn->setAutoDefault(false);
@@ -184,14 +203,20 @@ std::string TfrmSettings::Suffix() const { return txtSuffix->text().toStdString(
 void TfrmSettings::SetPreserveAspectRatio(bool on) { cbAspectRatio->setChecked(on); }
 bool TfrmSettings::PreserveAspectRatio() const { return cbAspectRatio->isChecked(); }
 
+void TfrmSettings::SetMaxJPEGKB(int kilobytes) {
+    txtMaxJPEGKB->setText(kilobytes > 0 ? QString::number(std::min(kilobytes, kMaxJPEGKBField)) : QString());
+}
+int TfrmSettings::MaxJPEGKB() const { return std::max(0, txtMaxJPEGKB->text().toInt()); }
+
 void TfrmSettings::cboOutputTypeChange(int index) {
     bool jpegPossible = false;
     if (index >= 0 && index < int(OutputTypeTable.size())) {
         const std::string ext = OutputTypeTable[size_t(index)].extension;
         jpegPossible = ext == ".jpg" || ext == ".*";
     }
-    lblJPEGQuality->setEnabled(jpegPossible);
-    txtJPEGQuality->setEnabled(jpegPossible);
+    for (QWidget* w : std::initializer_list<QWidget*>{lblJPEGQuality, txtJPEGQuality, lblMaxJPEGKB, txtMaxJPEGKB,
+                                                      lblMaxJPEGKBUnit})
+        w->setEnabled(jpegPossible);
 }
 
 void TfrmSettings::butBrowseClick() {

@@ -56,6 +56,10 @@ public:
     std::string Suffix() const;
     void SetPreserveAspectRatio(bool on);
     bool PreserveAspectRatio() const;
+    // The JPEG size limit in kilobytes: 0 (no limit) shows as an empty field, and an empty
+    // field reads back as 0.
+    void SetMaxJPEGKB(int kilobytes);
+    int MaxJPEGKB() const;
 
     // What "&Help" does (the main window shows its help window).
     std::function<void()> OnHelp;
@@ -76,6 +80,9 @@ public:
     QLineEdit* txtPrefix = nullptr;
     QLabel* lblSuffix = nullptr;
     QLineEdit* txtSuffix = nullptr;
+    QLabel* lblMaxJPEGKB = nullptr;
+    QLineEdit* txtMaxJPEGKB = nullptr;  // digits only
+    QLabel* lblMaxJPEGKBUnit = nullptr;
     QPushButton* HelpBtn = nullptr;
 
 public slots:

@@ -44,13 +44,26 @@ else
 fi
 
 # The window: still running after 3 seconds means it started (timeout then ends it, 124).
+# Meanwhile "imbrix FILE" hands its file to it and ends at once. A runtime folder of its
+# own keeps both away from a window the user may have open.
+mkdir -m 700 "$work/runtime"
+export XDG_RUNTIME_DIR=$work/runtime
 set +e
-XDG_CONFIG_HOME=$work/config QT_QPA_PLATFORM=offscreen timeout 3 "$root/usr/bin/imbrix" >"$work/window.log" 2>&1
+XDG_CONFIG_HOME=$work/config QT_QPA_PLATFORM=offscreen timeout 4 "$root/usr/bin/imbrix" >"$work/window.log" 2>&1 &
+window=$!
+sleep 1.5
+XDG_CONFIG_HOME=$work/config QT_QPA_PLATFORM=offscreen timeout 5 "$root/usr/bin/imbrix" "$work/in/red.bmp" >"$work/second.log" 2>&1
+second=$?
+wait $window
 rc=$?
 set -e
 if [ $rc -ne 124 ]; then
   cat "$work/window.log" >&2
   fail "the window exited with status $rc instead of running"
+fi
+if [ $second -ne 0 ]; then
+  cat "$work/second.log" >&2
+  fail "a second imbrix did not hand its file to the open window (status $second)"
 fi
 
 appstreamcli validate --no-net "$root/usr/share/metainfo/org.imbrix.Imbrix.metainfo.xml" >/dev/null ||

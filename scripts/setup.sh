@@ -15,6 +15,8 @@ packages=(
   python3-pil imagemagick libjpeg-turbo-progs giflib-tools netpbm
   # heif-enc/heif-convert and cwebp/dwebp/img2webp/webpmux make and check HEIC, AVIF, WebP
   libheif-examples webp
+  # libpng's checker for PNG results
+  pngcheck
   # real-world PNG icons for the PNG reader's tests
   hicolor-icon-theme adwaita-icon-theme
   # a real X server for the window tests and screenshots

@@ -12,6 +12,7 @@
 #include <new>
 
 #include "app/core/lookahead_loader.h"
+#include "app/core/jpeg_size_limit.h"
 #include "app/core/progress_text.h"
 #include "app/core/thumbnail.h"
 #include "app/core/working_bitmap.h"
@@ -24,6 +25,7 @@
 #include "imageops/rotate.h"
 #include "gif/gif_image.h"
 #include "jpeg/jpeg_image.h"
+#include "readers/png_writer.h"
 
 namespace {
 
@@ -195,7 +197,7 @@ std::optional<std::string> FreeResultName(const std::string& stem, const std::st
 
 bool IsWritableExtension(const std::string& extension) {
     const std::string lower = LowerCase(extension);
-    return lower == ".jpg" || lower == ".gif" || lower == ".bmp";
+    return lower == ".jpg" || lower == ".gif" || lower == ".bmp" || lower == ".png";
 }
 
 std::optional<ReservedResult> ReservedResult::Create(const std::string& stem, const std::string& extension) {
@@ -290,6 +292,10 @@ bool SaveResult(TBitmap& bitmap, TStream& stream, const std::string& extension, 
     }
     if (lower == ".bmp") {
         bitmap.WritePicture(stream);
+        return true;
+    }
+    if (lower == ".png") {
+        WritePngPicture(bitmap, stream);
         return true;
     }
     return false;
@@ -427,9 +433,18 @@ FileResult RunFile(PipelineHost& host, const std::string& path, FileTrack& track
     track.outPath = resultPath;
     host.StepProgress();
 
-    SaveResult(*result, reserved->Stream(), extension, settings.JPEGQuality);
+    std::optional<SizeLimitOutcome> limited;
+    if (settings.MaxJPEGKB > 0 && LowerCase(extension) == ".jpg") {
+        // Every trial is encoded in memory; the file is written once, with the one that fits.
+        LimitedJpeg fit = EncodeJpegWithinLimit(*result, settings.JPEGQuality, settings.MaxJPEGKB);
+        reserved->Stream().WriteBytes(fit.Bytes);
+        limited = fit.Outcome;
+    } else {
+        SaveResult(*result, reserved->Stream(), extension, settings.JPEGQuality);
+    }
     const FileIdentity identity = reserved->Commit();
     host.ResultWritten(resultPath, identity);
+    if (limited) host.SizeLimitApplied(resultPath, *limited);
     result.reset();
     host.StepProgress();
     return FileResult::Converted;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/core/file_util.h"
+#include "app/core/jpeg_size_limit.h"
 #include "app/core/pic_data.h"
 #include "app/core/settings_record.h"
 #include "app/core/tray_model.h"
@@ -55,6 +56,12 @@ public:
     virtual void AddToTray(TTray tray, const std::string& path, const TpicData& data, TBitmap thumbnail) = 0;
     // The Out entry with this path has been written and is now this file.
     virtual void ResultWritten(const std::string& path, const FileIdentity& identity) = 0;
+    // After ResultWritten, for a JPEG result written under the size limit (MaxJPEGKB): the
+    // quality it got and whether it is still over the limit.
+    virtual void SizeLimitApplied(const std::string& path, const SizeLimitOutcome& outcome) {
+        (void)path;
+        (void)outcome;
+    }
     // The newest entry of this path leaves the tray (an Out entry whose result was not
     // written). No file is touched.
     virtual void RemoveFromTray(TTray tray, const std::string& path) = 0;
@@ -159,8 +166,8 @@ private:
 };
 
 // Writes bitmap as the type the lower-cased extension names (".jpg" with quality, ".gif",
-// ".bmp" 24-bit). Returns false, writing nothing, for any other extension. A quality
-// outside 1..100 fails with "Range check error".
+// ".bmp" 24-bit, ".png" 8-bit RGB). Returns false, writing nothing, for any other
+// extension. A quality outside 1..100 fails with "Range check error".
 bool SaveResult(TBitmap& bitmap, TStream& stream, const std::string& extension, int quality);
 // The same into a new file that must not exist yet; a failed write removes it.
 bool SaveResult(TBitmap& bitmap, const std::string& path, const std::string& extension, int quality);

@@ -11,11 +11,14 @@ struct OutputTypeEntry {
 };
 
 inline constexpr int kOutputTypeSame = 0;
-inline constexpr std::array<OutputTypeEntry, 4> OutputTypeTable = {{
+// The stored "OutputType" is an index into this table: new rows go at the end, so that a
+// stored value keeps its meaning.
+inline constexpr std::array<OutputTypeEntry, 5> OutputTypeTable = {{
     {"Same as original", ".*"},
     {".bmp (Windows Bitmap)", ".bmp"},
     {".jpg (JPEG)", ".jpg"},
     {".gif (GIF)", ".gif"},
+    {".png (PNG)", ".png"},
 }};
 
 struct TSettingsRecord {
@@ -32,6 +35,9 @@ struct TSettingsRecord {
     // Pictures are turned upright as the camera recorded (EXIF orientation) before the
     // rotation control's own turn; off, they are used as stored.
     bool AutoOrient = true;
+    // JPEG results are kept under this many kilobytes (1024 bytes) by lowering the quality;
+    // 0 (or less) is no limit.
+    int MaxJPEGKB = 0;
 };
 
 // The folder of the running executable, with a trailing "/" (the current folder when it

@@ -49,7 +49,7 @@ std::vector<std::string> TrayModel::Paths(TTray tray) const {
 
 size_t TrayModel::Add(TTray tray, std::string path, TpicData data, TBitmap thumbnail) {
     std::vector<TrayEntry>& list = Entries(tray);
-    list.push_back(TrayEntry{std::move(path), data, std::move(thumbnail), std::nullopt, {}});
+    list.push_back(TrayEntry{std::move(path), data, std::move(thumbnail), std::nullopt, {}, {}});
     return list.size() - 1;
 }
 
@@ -73,6 +73,14 @@ void TrayModel::MarkNotConverted(const std::string& path, const std::string& rea
     for (auto it = in_.rbegin(); it != in_.rend(); ++it)
         if (it->Path == path) {
             it->NotConverted = reason;
+            return;
+        }
+}
+
+void TrayModel::SetNote(const std::string& path, const std::string& note) {
+    for (auto it = out_.rbegin(); it != out_.rend(); ++it)
+        if (it->Path == path) {
+            it->Note = note;
             return;
         }
 }
@@ -103,6 +111,7 @@ std::string TrayModel::InfoTip(TTray tray, size_t index, const NumberSeparators&
     if (index >= list.size()) return {};
     std::string tip = MakeInfoTip(list[index].Path, list[index].Data, sep);
     if (!list[index].NotConverted.empty()) tip += "\nNot converted: " + list[index].NotConverted;
+    if (!list[index].Note.empty()) tip += "\n" + list[index].Note;
     return tip;
 }
 

@@ -19,6 +19,8 @@ struct TrayEntry {
     std::optional<FileIdentity> Written;
     // In entries only: why the file was not converted ("" when it was, or is being).
     std::string NotConverted;
+    // Out entries only: what the tip adds about how the result was written (a size limit).
+    std::string Note;
 };
 
 // Separators for the "%.1n" number format; the window passes the locale's.
@@ -53,6 +55,8 @@ public:
     void MarkWritten(const std::string& path, const FileIdentity& identity);
     // Marks the newest In entry of this path as not converted, for this reason.
     void MarkNotConverted(const std::string& path, const std::string& reason);
+    // Sets the tip's note of the newest Out entry of this path.
+    void SetNote(const std::string& path, const std::string& note);
     // Removes the newest entry of this path from a tray (no file is touched); returns its
     // index, or -1 when there is none.
     long RemoveLast(TTray tray, const std::string& path);

@@ -130,6 +130,7 @@ LoadedSettings LoadSettings(const SettingsLocation& location) {
     readText("Suffix", [&](const std::string& v) { r.Suffix = v; });
     readInt("StopAtFirstError", [&](int v) { r.StopAtFirstError = v != 0; });
     readInt("AutoOrient", [&](int v) { r.AutoOrient = v != 0; });
+    readInt("MaxJPEGKB", [&](int v) { r.MaxJPEGKB = v > 0 ? v : 0; });
     readInt("Rotate", [&](int v) { c.RotationIndex = v >= 0 && v <= 3 ? v : -1; });
 
     if (store->contains("Scale")) {
@@ -171,6 +172,7 @@ std::string SaveSettings(const TSettingsRecord& record, const ScaleChoice& contr
     store->setValue("Suffix", text(record.Suffix));
     store->setValue("StopAtFirstError", record.StopAtFirstError ? 1 : 0);
     store->setValue("AutoOrient", record.AutoOrient ? 1 : 0);
+    store->setValue("MaxJPEGKB", record.MaxJPEGKB > 0 ? record.MaxJPEGKB : 0);
     store->setValue("Rotate", controls.RotationIndex);
     store->setValue("Scale", QString::fromLatin1(ScaleModeName(controls.Scale)));
     store->setValue("SpecialWidth", text(controls.WidthText));

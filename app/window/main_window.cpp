@@ -399,6 +399,7 @@ void TfrmMain::butAdvancedClick() {
         dialog.SetPrefix(record_.Prefix);
         dialog.SetSuffix(record_.Suffix);
         dialog.SetPreserveAspectRatio(record_.PreserveAspectRatio);
+        dialog.SetMaxJPEGKB(record_.MaxJPEGKB);
         const int result = RunSettingsDialog ? RunSettingsDialog(dialog) : dialog.exec();
         if (result != QDialog::Accepted) return;
         // Read back in the same order; a quality that is not a number stops here with the
@@ -412,6 +413,7 @@ void TfrmMain::butAdvancedClick() {
         record_.Prefix = dialog.Prefix();
         record_.Suffix = dialog.Suffix();
         record_.PreserveAspectRatio = dialog.PreserveAspectRatio();
+        record_.MaxJPEGKB = dialog.MaxJPEGKB();
         SaveSettings();
     });
 }
@@ -519,6 +521,16 @@ void TfrmMain::dtInDrop() {
     QCoreApplication::postEvent(this, new QEvent(QEvent::Type(kDropMessage)));
 }
 
+void TfrmMain::OpenFiles(const QStringList& files) {
+    if (closing_) return;
+    if (isMinimized()) setWindowState(windowState() & ~Qt::WindowMinimized);
+    raise();
+    activateWindow();
+    if (files.isEmpty()) return;
+    pendingDrops_.push_back(files);
+    QCoreApplication::postEvent(this, new QEvent(QEvent::Type(kDropMessage)));
+}
+
 bool TfrmMain::event(QEvent* event) {
     if (event->type() == QEvent::Type(kDropMessage)) {
         ProcessPendingDrops();
@@ -531,6 +543,13 @@ void TfrmMain::ProcessPendingDrops() {
     // A drop that arrives during a batch waits for it: the batch's end posts the message
     // again.
     if (batchRunning_) return;
+    // Files handed over by a second "imbrix" can arrive while a dialog of ours is open (a
+    // drop cannot): they wait until it is closed, so no batch runs under it.
+    if (QApplication::activeModalWidget()) {
+        if (!pendingDrops_.empty() && !closing_)
+            QTimer::singleShot(250, this, [this] { ProcessPendingDrops(); });
+        return;
+    }
     while (!pendingDrops_.empty() && !closing_) {
         const QStringList next = pendingDrops_.front();
         pendingDrops_.pop_front();
@@ -671,6 +690,10 @@ void TfrmMain::MarkNotConverted(const std::string& path, const std::string& reas
             if (QListWidgetItem* item = lvIn->item(int(i))) item->setForeground(palette().color(QPalette::Disabled, QPalette::Text));
             break;
         }
+}
+
+void TfrmMain::SizeLimitApplied(const std::string& path, const SizeLimitOutcome& outcome) {
+    model_.SetNote(path, SizeLimitNote(outcome));
 }
 
 void TfrmMain::ShowErrorBox(const std::string& text) { ::ShowErrorBox(this, QString::fromStdString(text)); }

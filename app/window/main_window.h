@@ -89,6 +89,9 @@ public:
     void SetSpecialEnabled(bool on);
     // Runs one batch (or queues the paths behind a running one).
     void RunBatch(const QStringList& paths);
+    // Files handed in from outside (the command line, a second "imbrix FILE..."): processed
+    // as a drop is, once the message loop runs. The window comes to the front.
+    void OpenFiles(const QStringList& files);
     // Empties both trays, deleting the result files the Out tray lists.
     void ClearTrays();
     void UpdateSummary();
@@ -111,6 +114,7 @@ public:
     void EndBatch() override;
     void AddToTray(TTray tray, const std::string& path, const TpicData& data, TBitmap thumbnail) override;
     void ResultWritten(const std::string& path, const FileIdentity& identity) override;
+    void SizeLimitApplied(const std::string& path, const SizeLimitOutcome& outcome) override;
     void RemoveFromTray(TTray tray, const std::string& path) override;
     void MarkNotConverted(const std::string& path, const std::string& reason) override;
     void ShowErrorBox(const std::string& text) override;

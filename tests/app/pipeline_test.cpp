@@ -155,7 +155,8 @@ TEST(BatchRefusal, SettingsThatWouldFailEveryFileAreNamedBeforeAnythingIsCleared
         {2, 0, 5, Mode(ScaleMode::HalfSize), "The JPEG quality must be a whole number from 1 to 100."},
         {0, 101, 5, Mode(ScaleMode::HalfSize), "The JPEG quality must be a whole number from 1 to 100."},
         {1, 101, 5, Mode(ScaleMode::HalfSize), ""},  // no JPEG is written
-        {4, 85, 5, Mode(ScaleMode::HalfSize), "Range check error"},
+        {4, 101, 5, Mode(ScaleMode::HalfSize), ""},  // PNG
+        {5, 85, 5, Mode(ScaleMode::HalfSize), "Range check error"},
         {2, 85, 7, Mode(ScaleMode::HalfSize), "Range check error"},
     };
     for (const Case& c : cases) {

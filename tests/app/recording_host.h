@@ -13,6 +13,7 @@ struct RecordingHost : PipelineHost {
     TrayModel trays;
     std::vector<std::string> events;  // "begin 12", "file p", "step", "in p", "out p", "written p", "error t", "warning t", "end"
     std::vector<std::string> errors, warnings;
+    std::vector<SizeLimitOutcome> limited;  // every SizeLimitApplied, in order
     int64_t stepCount = -1;
     int steps = 0;
     int begins = 0, ends = 0;
@@ -52,6 +53,11 @@ struct RecordingHost : PipelineHost {
     void ResultWritten(const std::string& path, const FileIdentity& identity) override {
         events.push_back("written " + path);
         trays.MarkWritten(path, identity);
+    }
+    void SizeLimitApplied(const std::string& path, const SizeLimitOutcome& outcome) override {
+        events.push_back("limited " + path);
+        limited.push_back(outcome);
+        trays.SetNote(path, SizeLimitNote(outcome));
     }
     void RemoveFromTray(TTray tray, const std::string& path) override {
         events.push_back(std::string(tray == TTray::In ? "remove in " : "remove out ") + path);

@@ -51,6 +51,7 @@ TEST(SettingsStore, FirstRunGivesTheDefaults) {
     EXPECT_EQ(s.Record.Suffix, "");
     EXPECT_FALSE(s.Record.StopAtFirstError) << "a batch goes on past a bad file by default";
     EXPECT_TRUE(s.Record.AutoOrient) << "pictures are turned upright by default";
+    EXPECT_EQ(s.Record.MaxJPEGKB, 0) << "no size limit by default";
     EXPECT_EQ(s.Record.WorkDir, DefaultWorkDir());
     EXPECT_NE(s.Record.WorkDir.find("/results/"), std::string::npos) << s.Record.WorkDir;
     EXPECT_EQ(s.Record.WorkDir.back(), '/');
@@ -88,16 +89,26 @@ TEST(SettingsStore, ScaleRulesGuardTheSpecialValues) {
 
 TEST(SettingsStore, AValueOfTheWrongTypeDoesNotStopTheOthers) {
     Store store;
-    store.Write("OutputType=jpeg\nJPEGQuality=70\nUseIntViewer=2\nPreserveAspectRatio=0\nResampler=x\nSuffix=_s\n");
-    const LoadedSettings s = LoadSettings(store.location);
+    store.Write("OutputType=jpeg\nJPEGQuality=70\nUseIntViewer=2\nPreserveAspectRatio=0\nResampler=x\nSuffix=_s\n"
+                "MaxJPEGKB=100K\n");
+    LoadedSettings s = LoadSettings(store.location);
     EXPECT_EQ(s.Errors, (std::vector<std::string>{"Invalid data type for 'OutputType'",
-                                                  "Invalid data type for 'Resampler'"}));
+                                                  "Invalid data type for 'Resampler'",
+                                                  "Invalid data type for 'MaxJPEGKB'"}));
+    EXPECT_EQ(s.Record.MaxJPEGKB, 0);
     EXPECT_EQ(s.Record.OutputType, 2);
     EXPECT_EQ(s.Record.Resampler, 5);
     EXPECT_EQ(s.Record.JPEGQuality, 70);
     EXPECT_TRUE(s.Record.UseIntViewer) << "any value other than 0 is true";
     EXPECT_FALSE(s.Record.PreserveAspectRatio);
     EXPECT_EQ(s.Record.Suffix, "_s");
+
+    // A limit below 0, typed into the file by hand, is no limit.
+    store.Write("MaxJPEGKB=-5\nOutputType=4\n");
+    s = LoadSettings(store.location);
+    EXPECT_TRUE(s.Errors.empty());
+    EXPECT_EQ(s.Record.MaxJPEGKB, 0);
+    EXPECT_EQ(s.Record.OutputType, 4) << "the PNG row";
 }
 
 TEST(SettingsStore, SavingWritesEveryValueAndReadsBackTheSame) {
@@ -113,6 +124,7 @@ TEST(SettingsStore, SavingWritesEveryValueAndReadsBackTheSame) {
     r.Suffix = "";
     r.StopAtFirstError = true;
     r.AutoOrient = false;
+    r.MaxJPEGKB = 250;
     ScaleChoice c;
     c.RotationIndex = 1;
     c.Scale = ScaleMode::Special;
@@ -126,6 +138,7 @@ TEST(SettingsStore, SavingWritesEveryValueAndReadsBackTheSame) {
     EXPECT_NE(text.find("PreserveAspectRatio=1"), std::string::npos) << text;
     EXPECT_NE(text.find("StopAtFirstError=1"), std::string::npos) << text;
     EXPECT_NE(text.find("AutoOrient=0"), std::string::npos) << text;
+    EXPECT_NE(text.find("MaxJPEGKB=250"), std::string::npos) << text;
     EXPECT_NE(text.find("Scale=Special"), std::string::npos) << text;
     EXPECT_NE(text.find("SpecialWidth="), std::string::npos) << "an empty width is still written:\n" << text;
 
@@ -139,6 +152,7 @@ TEST(SettingsStore, SavingWritesEveryValueAndReadsBackTheSame) {
     EXPECT_EQ(s.Record.Prefix, "a,b");
     EXPECT_TRUE(s.Record.StopAtFirstError);
     EXPECT_FALSE(s.Record.AutoOrient);
+    EXPECT_EQ(s.Record.MaxJPEGKB, 250);
     EXPECT_EQ(s.Controls, c);
 }
 
@@ -156,14 +170,14 @@ TEST(SettingsStore, RoundTripThroughTheUsersStoreInNewProcesses) {
     const std::string helper = IMBRIX_SETTINGS_HELPER;
     const std::string first = Capture(env + helper + " load");
     EXPECT_NE(first.find("OutputType=2\nJPEGQuality=85\nResampler=5\nUseIntViewer=1\n"), std::string::npos) << first;
-    EXPECT_NE(first.find("Scale=HalfSize\nWidth=px\nHeight=px\nErrors=0"), std::string::npos) << first;
+    EXPECT_NE(first.find("Scale=HalfSize\nMaxJPEGKB=0\nWidth=px\nHeight=px\nErrors=0"), std::string::npos) << first;
 
     ASSERT_EQ(testsupport::RunCommand(env + helper + " save /srv/out"), 0);
     EXPECT_TRUE(std::filesystem::exists(home.path() / "config" / "mrl" / "Imbrix.conf"))
         << "the store is not where the user's settings live";
     const std::string second = Capture(env + helper + " load");
     EXPECT_EQ(second,
-              "WorkDir=/srv/out/\nOutputType=3\nJPEGQuality=42\nResampler=0\nUseIntViewer=0\n"
+              "WorkDir=/srv/out/\nOutputType=4\nJPEGQuality=42\nResampler=0\nUseIntViewer=0\n"
               "PreserveAspectRatio=0\nPrefix=small_\nSuffix=_v, final\nRotate=3\nScale=Special\n"
-              "Width=50%\nHeight=px\nErrors=0\n");
+              "MaxJPEGKB=300\nWidth=50%\nHeight=px\nErrors=0\n");
 }

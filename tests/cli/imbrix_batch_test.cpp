@@ -128,7 +128,8 @@ TEST_F(BatchTest, UsageErrorsExitTwoAndHelpListsTheOptions) {
     const std::string p = Bmp("p.bmp", 4, 4);
     const std::string wd = " -o " + Quote(work.path().string()) + " ";
     for (const std::string& args : {std::string("--bogus ") + p, "-q 0" + wd + p, "-q 101" + wd + p, "-W abc" + wd + p,
-                                    "-t png" + wd + p, "-s full -W 10" + wd + p, std::string("-t bmp"), std::string("-r"),
+                                    "-t tif" + wd + p, "--max-size 50K" + wd + p, "--max-size -1" + wd + p,
+                                    "-s full -W 10" + wd + p, std::string("-t bmp"), std::string("-r"),
                                     "-o " + Quote(work.file("missing")) + " " + p}) {
         const RunResult r = Batch(args);
         EXPECT_EQ(r.status, 2) << args << ": " << r.err;
@@ -142,7 +143,8 @@ TEST_F(BatchTest, UsageErrorsExitTwoAndHelpListsTheOptions) {
     const RunResult help = Batch("--help");
     EXPECT_EQ(help.status, 0);
     for (const char* option : {"--rotate", "--scale", "--width", "--height", "--keep-aspect", "--filter", "--type",
-                               "--quality", "--workdir", "--prefix", "--suffix", "--no-auto-orient", "--version"})
+                               "--quality", "--max-size", "--workdir", "--prefix", "--suffix", "--no-auto-orient", "--version",
+                               "same|bmp|jpg|gif|png"})
         EXPECT_NE(help.out.find(option), std::string::npos) << option << " missing from --help";
     EXPECT_EQ(help.out.rfind("Usage: imbrix-batch ", 0), 0u) << help.out;
 
@@ -181,4 +183,35 @@ TEST_F(BatchTest, RacingBatchesNeverOverwriteEachOther) {
         EXPECT_EQ(testsupport::FirstPixelDifference(Load(entry.path().string()), want), -1) << entry.path();
     }
     EXPECT_EQ(onDisk, size_t(2 * kFiles));
+}
+
+TEST_F(BatchTest, PngResultsAndTheJpegSizeLimit) {
+    const std::string p = Bmp("noise.bmp", 160, 120, 3);
+    const std::string wd = " -s full -o " + Quote(work.path().string()) + " ";
+    struct Case {
+        std::string args, result;
+        int64_t maxBytes;      // -1: no limit to check
+        bool overMessage;
+    } cases[] = {
+        {"-t png", "noise.png", -1, false},
+        {"--max-size 30", "noise.jpg", 30 * 1024, false},
+        {"--max-size=1 -q 50", "noise-1.jpg", -1, true},  // noise does not fit 1 KB at any quality
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args);
+        const RunResult r = Batch(c.args + wd + p);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, work.file(c.result) + "\n");
+        if (c.maxBytes >= 0) {
+            EXPECT_LE(int64_t(fs::file_size(work.file(c.result))), c.maxBytes);
+        }
+        if (c.overMessage) {
+            EXPECT_EQ(r.err.rfind(work.file(c.result) + ": Over the 1K limit even at JPEG quality 10 (", 0), 0u) << r.err;
+        } else {
+            EXPECT_EQ(r.err, "");
+        }
+    }
+    // Lossless: the PNG holds the source's pixels.
+    const TBitmap png = Load(work.file("noise.png"));
+    EXPECT_EQ(testsupport::FirstPixelDifference(png, NoiseBitmap(160, 120, 3)), -1);
 }

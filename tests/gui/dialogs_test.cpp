@@ -144,8 +144,9 @@ void TestDialogs::errorBoxText() {
 void TestDialogs::settingsDialogFields() {
     TfrmSettings d(nullptr);
     QCOMPARE(d.windowTitle(), QStringLiteral("Advanced Settings"));
-    QCOMPARE(d.cboOutputType->count(), 4);
+    QCOMPARE(d.cboOutputType->count(), 5);
     QCOMPARE(d.cboOutputType->itemText(2), QStringLiteral(".jpg (JPEG)"));
+    QCOMPARE(d.cboOutputType->itemText(4), QStringLiteral(".png (PNG)"));
     QCOMPARE(d.cboResampler->count(), 7);
     QCOMPARE(d.cboResampler->itemText(5), QStringLiteral("Lanczos3 (Best)"));
 
@@ -162,6 +163,25 @@ void TestDialogs::settingsDialogFields() {
     QVERIFY(!d.txtJPEGQuality->isEnabled());
     d.cboOutputType->setCurrentIndex(2);
     QVERIFY(d.lblJPEGQuality->isEnabled());
+    // The size limit is a JPEG setting too.
+    for (int type = 0; type < d.cboOutputType->count(); ++type) {
+        d.cboOutputType->setCurrentIndex(type);
+        QCOMPARE(d.txtMaxJPEGKB->isEnabled(), d.txtJPEGQuality->isEnabled());
+        QCOMPARE(d.lblMaxJPEGKB->isEnabled(), type == 0 || type == 2);
+    }
+
+    // No limit shows as an empty field; only digits can be typed.
+    const std::pair<int, QString> limits[] = {{0, QString()}, {-3, QString()}, {250, QStringLiteral("250")}};
+    for (const auto& [stored, shown] : limits) {
+        d.SetMaxJPEGKB(stored);
+        QCOMPARE(d.txtMaxJPEGKB->text(), shown);
+        QCOMPARE(d.MaxJPEGKB(), std::max(stored, 0));
+    }
+    d.cboOutputType->setCurrentIndex(2);
+    d.txtMaxJPEGKB->clear();
+    QTest::keyClicks(d.txtMaxJPEGKB, QStringLiteral("1x2-0 KB"));
+    QCOMPARE(d.txtMaxJPEGKB->text(), QStringLiteral("120"));
+    QCOMPARE(d.MaxJPEGKB(), 120);
 
     // The working directory ends in "/" both ways; empty falls back to the default.
     d.SetWorkDir("/data/pictures");
@@ -214,6 +234,7 @@ void TestDialogs::settingsExchangeOkStoresAndSaves() {
         d.cbAspectRatio->setChecked(false);
         d.cbAutoOrient->setChecked(false);
         d.txtSuffix->setText(QStringLiteral("_web"));
+        d.txtMaxJPEGKB->setText(QStringLiteral("300"));
         return int(QDialog::Accepted);
     };
     QTest::mouseClick(w.butAdvanced, Qt::LeftButton);
@@ -235,6 +256,7 @@ void TestDialogs::settingsExchangeOkStoresAndSaves() {
     QCOMPARE(saved.JPEGQuality, 70);
     QCOMPARE(saved.Prefix, std::string("pre_"));
     QCOMPARE(saved.Suffix, std::string("_web"));
+    QCOMPARE(saved.MaxJPEGKB, 300);
     QVERIFY(boxes.boxes.empty());
 }
 

@@ -11,13 +11,14 @@ int main(int argc, char** argv) {
     if (command == "save" && argc > 2) {
         TSettingsRecord r;
         r.WorkDir = argv[2];
-        r.OutputType = 3;
+        r.OutputType = 4;
         r.JPEGQuality = 42;
         r.Resampler = 0;
         r.UseIntViewer = false;
         r.PreserveAspectRatio = false;
         r.Prefix = "small_";
         r.Suffix = "_v, final";
+        r.MaxJPEGKB = 300;
         ScaleChoice c;
         c.RotationIndex = 3;
         c.Scale = ScaleMode::Special;
@@ -37,6 +38,7 @@ int main(int argc, char** argv) {
                     r.OutputType, r.JPEGQuality, r.Resampler, int(r.UseIntViewer));
         std::printf("PreserveAspectRatio=%d\nPrefix=%s\nSuffix=%s\nRotate=%d\nScale=%s\n", int(r.PreserveAspectRatio),
                     r.Prefix.c_str(), r.Suffix.c_str(), c.RotationIndex, ScaleModeName(c.Scale));
+        std::printf("MaxJPEGKB=%d\n", r.MaxJPEGKB);
         std::printf("Width=%s%s\nHeight=%s%s\nErrors=%zu\n", c.WidthText.c_str(), c.WidthUnits.c_str(),
                     c.HeightText.c_str(), c.HeightUnits.c_str(), s.Errors.size());
         return 0;
