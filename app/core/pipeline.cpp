@@ -11,15 +11,15 @@
 #include <exception>
 #include <new>
 
-#include "app/core/lookahead_loader.h"
 #include "app/core/jpeg_size_limit.h"
+#include "app/core/lookahead_loader.h"
 #include "app/core/progress_text.h"
 #include "app/core/thumbnail.h"
 #include "app/core/working_bitmap.h"
 #include "graphics/errors.h"
 #include "graphics/integer_field.h"
-#include "graphics/picture_to_bitmap.h"
 #include "graphics/picture.h"
+#include "graphics/picture_to_bitmap.h"
 #include "graphics/stream.h"
 #include "imageops/resample.h"
 #include "imageops/rotate.h"
