@@ -347,10 +347,10 @@ std::string ExceptionMessage(const std::exception_ptr& error) {
 }
 
 // The source as the working bitmap, as the look-ahead loads it (no host calls).
-std::unique_ptr<TBitmap> LoadWorkingBitmap(const std::string& path) {
+std::unique_ptr<TBitmap> LoadWorkingBitmap(const std::string& path, const UprightOptions& options) {
     TPicture picture;
     picture.LoadPictureFile(path);
-    return PictureToBitmap(picture.TakeGraphic());
+    return WorkingBitmap(picture.TakeGraphic(), options, path);
 }
 
 // lookAhead (may be null) holds the file read ahead and is given the next one (nextPath, ""
@@ -497,7 +497,10 @@ BatchOutcome ProcessFiles(PipelineHost& host, std::vector<std::string> paths) {
     };
     // Only reads files, so a look-ahead dropped on cancel or stop leaves nothing on disk.
     std::optional<LookAheadLoader> lookAhead;
-    if (LookAheadEnabled() && paths.size() > 1) lookAhead.emplace(LoadWorkingBitmap);
+    if (LookAheadEnabled() && paths.size() > 1)
+        lookAhead.emplace([options = UprightOptions{host.Settings().AutoOrient}](const std::string& path) {
+            return LoadWorkingBitmap(path, options);
+        });
     try {
         size_t next = 0;
         for (; next < paths.size(); ++next) {
