@@ -15,7 +15,4 @@ public:
     bool ReadProperties(TStream& stream, unsigned imageIndex) override;
     void ReadPicture(TStream& stream) override;
 
-    // The primary image's embedded ICC profile ('prof' or 'rICC' colour box) as stored, empty
-    // when there is none. The reader itself does not apply it.
-    std::vector<uint8_t> IccProfile;
 };

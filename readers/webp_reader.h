@@ -14,7 +14,4 @@ public:
     bool ReadProperties(TStream& stream, unsigned imageIndex) override;
     void ReadPicture(TStream& stream) override;
 
-    // The embedded ICC profile (ICCP chunk) as stored, empty when there is none. The reader
-    // itself does not apply it.
-    std::vector<uint8_t> IccProfile;
 };
