@@ -14,5 +14,4 @@ public:
     static bool ProbeStream(TStream& stream);
     bool ReadProperties(TStream& stream, unsigned imageIndex) override;
     void ReadPicture(TStream& stream) override;
-
 };

@@ -13,5 +13,4 @@ public:
     static bool ProbeStream(TStream& stream);
     bool ReadProperties(TStream& stream, unsigned imageIndex) override;
     void ReadPicture(TStream& stream) override;
-
 };
