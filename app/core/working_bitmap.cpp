@@ -6,6 +6,7 @@
 #include "graphics/bitmap.h"
 #include "graphics/errors.h"
 #include "graphics/graphic.h"
+#include "graphics/picture_to_bitmap.h"
 #include "graphics/warning_sink.h"
 #include "icc/colour_profile.h"
 #include "imageops/rotate.h"

@@ -11,6 +11,7 @@
 #include "graphics/bitmap.h"
 #include "graphics/errors.h"
 #include "graphics/picture.h"
+#include "graphics/picture_to_bitmap.h"
 #include "graphics/stream.h"
 #include "jpeg/jpeg_image.h"
 #include "readers/png_writer.h"

@@ -13,6 +13,7 @@
 #include "app/core/pipeline.h"
 #include "app/core/working_bitmap.h"
 #include "graphics/picture.h"
+#include "graphics/picture_to_bitmap.h"
 #include "graphics/warning_sink.h"
 #include "jpeg/jpeg_metadata.h"
 #include "tests/support/reference_decoders.h"
