@@ -11,8 +11,14 @@
 #include "graphics/bitmap.h"
 #include "graphics/stream.h"
 #include "tests/support/hostile_input.h"
+#include "tests/support/test_support.h"
 
 namespace hostile {
+
+inline std::string Hex2(uint8_t v) {
+    const char* digits = "0123456789ABCDEF";
+    return std::string{digits[v >> 4], digits[v & 15]};
+}
 
 template <class PictureClass>
 void LoadAndDraw(std::span<const uint8_t> file) {
