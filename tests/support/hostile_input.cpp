@@ -193,7 +193,7 @@ std::vector<Case> MakeCases(const Sample& sample) {
     if (n > maxEveryCut) {
         const size_t step = std::max<size_t>(1, (n - maxEveryCut) / maxEveryCut);
         for (size_t i = maxEveryCut; i < n; i += step) cuts.insert(i);
-        for (size_t i = n - std::min<size_t>(n, 32); i < n; ++i) cuts.insert(i);
+        for (size_t i = n - std::min<size_t>(n, std::min<size_t>(32, maxEveryCut)); i < n; ++i) cuts.insert(i);
     }
     for (size_t cut : cuts) {
         // A cut file keeps its checksums as they were: only the end is gone.
@@ -266,7 +266,7 @@ std::vector<Case> MakeCases(const Sample& sample) {
     }
 
     // A few bytes anywhere.
-    for (uint32_t seed = 1; seed <= 48 && n > 0; ++seed) {
+    for (uint32_t seed = 1; seed <= std::min<size_t>(48, 2 * maxEveryCut) && n > 0; ++seed) {
         Bytes b = file;
         const Bytes r = Noise(12, seed * 104729 + uint32_t(n));
         const size_t changes = 1 + r[0] % 3;
