@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer harnesses with clang, ASan and UBSan and runs each one for a while
-# (default 30 s) on a copy of its seed corpus. Fails when any harness finds something; the
-# finding is printed (base64) so that it can be saved under fuzz/crashes/<what>/. A harness
-# with a dictionary of its format's words has it at fuzz/dicts/<what>.dict.
+# Builds the libFuzzer harnesses with clang, ASan and UBSan and runs each one on a copy of its
+# seed corpus: for the seconds given as the argument, or else for an equal share of
+# FUZZ_BUDGET seconds (default 900, CI's 15 minutes for all fuzz runs together), at most
+# 30 s each. The share is computed from the harnesses built, so new ones need no edit here.
+# Fails when any harness finds something; the finding is printed (base64) so that it can be
+# saved under fuzz/crashes/<what>/. A harness with a dictionary of its format's words has it
+# at fuzz/dicts/<what>.dict.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-seconds=${1:-30}
+budget=${FUZZ_BUDGET:-900}
 build=${FUZZ_BUILD:-build-fuzz}
 if ! command -v clang++ >/dev/null; then
   echo "run_fuzzers: clang++ is missing (scripts/setup.sh installs it)" >&2
@@ -18,12 +21,25 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
 fi
 cmake --build "$build" -j "$(nproc)" --target fuzzers
 
+harnesses=()
+for exe in "$build"/fuzz/fuzz_*; do
+  [ -x "$exe" ] && harnesses+=("$exe")
+done
+if [ $# -ge 1 ]; then
+  seconds=$1
+else
+  # Each run also spends a few seconds starting and loading its corpus.
+  seconds=$(( budget / (${#harnesses[@]} > 0 ? ${#harnesses[@]} : 1) - 4 ))
+  if [ "$seconds" -gt 30 ]; then seconds=30; fi
+  if [ "$seconds" -lt 5 ]; then seconds=5; fi
+fi
+echo "run_fuzzers: ${#harnesses[@]} harnesses, $seconds s each"
+
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failed=()
 ran=0
-for exe in "$build"/fuzz/fuzz_*; do
-  [ -x "$exe" ] || continue
+for exe in "${harnesses[@]}"; do
   what=${exe##*/fuzz_}
   mkdir -p "$work/corpus/$what" "$work/findings/$what"
   if [ -d "fuzz/corpus/$what" ]; then cp -r "fuzz/corpus/$what/." "$work/corpus/$what/"; fi

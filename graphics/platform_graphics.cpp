@@ -20,7 +20,7 @@ namespace {
 struct IconEntry {
     size_t offset = 0;
     size_t size = 0;
-    int64_t pixels = 0;
+    uint64_t pixels = 0;  // unsigned: two 32-bit PNG dimensions multiply past int64_t
     int bitCount = 0;
     bool png = false;
 };
@@ -104,7 +104,7 @@ void TIcon::ReadPicture(TStream& stream) {
             const uint32_t w = header.u32be(), h = header.u32be();
             const uint8_t depth = header.u8(), colorType = header.u8();
             const int channels = colorType == 2 ? 3 : colorType == 4 ? 2 : colorType == 6 ? 4 : 1;
-            e.pixels = int64_t(w) * int64_t(h);
+            e.pixels = uint64_t(w) * uint64_t(h);
             e.bitCount = depth * channels;
             e.png = true;
             candidates.push_back(e);
@@ -113,7 +113,7 @@ void TIcon::ReadPicture(TStream& stream) {
         try {
             ByteReader header(image);
             const DibHeader h = IconImageHeader(header);
-            e.pixels = h.width * h.height;
+            e.pixels = static_cast<uint64_t>(h.width * h.height);
             e.bitCount = h.bitCount;
         } catch (const EImbrixError& error) {
             if (firstError.empty()) firstError = error.what();

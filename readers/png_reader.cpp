@@ -283,7 +283,8 @@ void TPNGGraphic::SetupColors() {
 
 uint8_t TPNGGraphic::GrayLevel(uint32_t sample) const {
     // The level the gray palette shows for this sample, so it matches the decoded pixels.
-    const uint32_t max = bitDepth_ >= 16 ? 65535u : (1u << bitDepth_) - 1;
+    // bKGD and tRNS may come before the depth is found invalid: a depth of 0 must not divide by 0.
+    const uint32_t max = bitDepth_ >= 16 ? 65535u : bitDepth_ == 0 ? 1u : (1u << bitDepth_) - 1;
     const uint8_t level = static_cast<uint8_t>(std::min(sample, max) * 255 / max);
     return (ColorManager.TargetOptions & ColorOption::ApplyGamma) ? ColorManager.GammaTable()[level] : level;
 }
