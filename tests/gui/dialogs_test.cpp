@@ -6,7 +6,9 @@
 #include <QFileInfo>
 #include <QDesktopServices>
 #include <QRadioButton>
+#include <QScreen>
 #include <QScrollBar>
+#include <cmath>
 #include <QSpinBox>
 #include <QComboBox>
 #include <QLabel>
@@ -311,9 +313,13 @@ void TestDialogs::viewersOpenFitAndCloseWithTheTrays() {
     QCOMPARE(first->size(), QSize(100, 80));  // just holds the picture
     TfrmViewer* second = ViewerList()[1];
     QCOMPARE(second->PictureSize(), QSize(2000, 1500));
-    QCOMPARE(second->size(), QSize(TfrmViewer::kDesignClientWidth, TfrmViewer::kDesignClientHeight));
-    QVERIFY(second->horizontalScrollBar()->maximum() > 0);
-    QVERIFY(second->verticalScrollBar()->maximum() > 0);
+    // Larger than the screen: fitted to it by zoom, whole, without scroll bars.
+    const QSize screen = second->screen()->availableGeometry().size();
+    QVERIFY(second->Zoom() < 1.0);
+    QVERIFY(second->width() <= screen.width() && second->height() <= screen.height());
+    QCOMPARE(second->imgImage->size(), QSize(int(std::lround(2000 * second->Zoom())), int(std::lround(1500 * second->Zoom()))));
+    QCOMPARE(second->horizontalScrollBar()->maximum(), 0);
+    QCOMPARE(second->verticalScrollBar()->maximum(), 0);
     QCOMPARE(ViewerList()[2]->windowTitle(), QStringLiteral("small-1.bmp"));
     // Smaller than the design window with its frame and caption: held whole, not scrolled.
     QCOMPARE(ViewerList()[3]->size(), QSize(635, 470));
