@@ -28,8 +28,8 @@ void Forget(TfrmViewer* viewer) {
 constexpr double kZoomStep = 1.25;
 constexpr double kMinZoom = 1.0 / 64;
 constexpr double kMaxZoom = 16.0;
-// A zoomed copy is made in memory; it stays within the picture size limit.
-constexpr double kMaxZoomedPixels = double(1 << 27);
+// A zoomed copy is made in memory (4 bytes a pixel); it stays at 32 megapixels or less.
+constexpr double kMaxZoomedPixels = double(1 << 25);
 // What the window manager's frame and caption take beside the client area, as a guess
 // before the window is first shown.
 constexpr int kFrameAllowanceX = 16, kFrameAllowanceY = 48;
@@ -97,11 +97,12 @@ TfrmViewer::TfrmViewer(QWidget* owner, const QString& caption, const QImage& ima
 
     for (const QKeySequence& key : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)})
         connect(new QShortcut(key, this), &QShortcut::activated, this, &QWidget::close);
-    for (const QKeySequence& key : {QKeySequence(QKeySequence::ZoomIn), QKeySequence(Qt::CTRL | Qt::Key_Equal),
-                                    QKeySequence(Qt::CTRL | Qt::Key_Plus)})
+    // Ctrl+= is Ctrl+plus without Shift on many keyboards. (Each key once: two shortcuts on
+    // one key would make it ambiguous, and neither would act.)
+    for (const QKeySequence& key : {QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)})
         connect(new QShortcut(key, this), &QShortcut::activated, this, &TfrmViewer::ZoomIn);
-    for (const QKeySequence& key : {QKeySequence(QKeySequence::ZoomOut), QKeySequence(Qt::CTRL | Qt::Key_Minus)})
-        connect(new QShortcut(key, this), &QShortcut::activated, this, &TfrmViewer::ZoomOut);
+    connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Minus), this), &QShortcut::activated, this,
+            &TfrmViewer::ZoomOut);
     connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_0), this), &QShortcut::activated, this,
             &TfrmViewer::ActualSize);
     Viewers().push_back(this);
@@ -122,6 +123,7 @@ void TfrmViewer::SetZoom(double zoom) {
     zoom = std::clamp(zoom, kMinZoom, std::min(kMaxZoom, std::sqrt(kMaxZoomedPixels / pixels)));
     // Steps that land next to 100 % land on it, so zooming back and forth returns there.
     if (std::abs(zoom - 1.0) < 1e-6) zoom = 1.0;
+    if (zoom == zoom_ && imgImage->size() != QSize()) return;  // at a bound already
     zoom_ = zoom;
     if (zoom_ == 1.0) {
         imgImage->setPixmap(QPixmap::fromImage(image_));

@@ -577,12 +577,12 @@ void TfrmMain::OpenPicture(const QString& path) {
 
 void TfrmMain::BuildTrayMenus() {
     auto action = [this](QListWidget* list, const QString& text, const QKeySequence& key, auto slot) {
+        // The key is shown in the menu; the tray's key handler below acts on it, so it works
+        // while the tray has the focus and not while a caption is being edited.
         auto* a = new QAction(text, list);
         if (!key.isEmpty()) {
             a->setShortcut(key);
-            // The key works while the tray has the focus, not while a caption is being edited.
             a->setShortcutContext(Qt::WidgetShortcut);
-            list->addAction(a);
         }
         connect(a, &QAction::triggered, this, slot);
         return a;
@@ -613,6 +613,15 @@ void TfrmMain::BuildTrayMenus() {
     mnuOut->addAction(actOutDelete);
 
     for (TTray tray : {TTray::In, TTray::Out}) {
+        static_cast<TTrayListView*>(TrayList(tray))->KeyHandler = [this, tray](QKeyEvent* e) {
+            for (QAction* a : TrayMenu(tray)->actions())
+                if (!a->shortcut().isEmpty() &&
+                    QKeySequence(e->keyCombination()) == a->shortcut()) {
+                    if (a->isEnabled()) a->trigger();
+                    return true;
+                }
+            return false;
+        };
         QListWidget* list = TrayList(tray);
         list->setContextMenuPolicy(Qt::CustomContextMenu);
         connect(list, &QWidget::customContextMenuRequested, this, [this, tray, list](QPoint at) {

@@ -2,6 +2,7 @@
 // TfrmMain: the program's one main window. Two trays with the processing controls between
 // them; a thin shell over the pipeline (it is the pipeline's host), the settings store and
 // the tray model.
+#include <QKeyEvent>
 #include <QListWidget>
 #include <QPointer>
 #include <QStringList>
@@ -62,8 +63,16 @@ class TTrayListView : public QListWidget {
 public:
     using QListWidget::QListWidget;
 
+    // Asked first for every key pressed in the tray; true when it took the key. The list's own
+    // handling would otherwise take Ctrl+C (it copies a caption) before any shortcut.
+    std::function<bool(QKeyEvent*)> KeyHandler;
+
 protected:
     void startDrag(Qt::DropActions) override {}
+    void keyPressEvent(QKeyEvent* event) override {
+        if (KeyHandler && KeyHandler(event)) return;
+        QListWidget::keyPressEvent(event);
+    }
 };
 
 class TfrmMain : public QWidget, public PipelineHost {

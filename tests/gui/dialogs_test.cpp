@@ -22,6 +22,7 @@
 #include <QTextEdit>
 
 #include "app/settings/settings_store.h"
+#include "app/window/shell_open.h"
 #include "app/window/progress_dialog.h"
 #include "graphics/errors.h"
 #include "dialogs/folder_browse.h"
@@ -374,14 +375,28 @@ void TestDialogs::shellOpenWhenTheViewerIsOff() {
     w.Record().UseIntViewer = false;
     const QStringList sources = f.MakeSources(3);
     w.RunBatch(sources);
-    UrlCatcher catcher;
-    QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
+    // The desktop's opener, replaced by a script that logs what it was given.
+    const QString log = f.dir.filePath(QStringLiteral("opened.log"));
+    const QString opener = f.dir.filePath(QStringLiteral("opener.sh"));
+    QFile script(opener);
+    QVERIFY(script.open(QIODevice::WriteOnly));
+    script.write(QStringLiteral("#!/bin/sh\necho \"$1\" >> '%1'\n").arg(log).toUtf8());
+    script.close();
+    QFile::setPermissions(opener, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    w.Shell()->OpenCommand = opener;
     w.lvIn->item(0)->setSelected(true);
     w.lvIn->item(2)->setSelected(true);
     w.lvInDblClick();
-    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
-    QCOMPARE(catcher.urls, (QList<QUrl>{QUrl::fromLocalFile(sources[0]), QUrl::fromLocalFile(sources[2])}));
+    auto opened = [&] {
+        QFile file(log);
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts)
+                                              : QStringList();
+    };
+    QVERIFY(WaitFor([&] { return opened().size() == 2; }));
+    const QStringList got = opened();
+    QCOMPARE(QSet<QString>(got.begin(), got.end()), (QSet<QString>{sources[0], sources[2]}));
     QCOMPARE(int(ViewerList().size()), 0);
+    QVERIFY2(boxes.boxes.empty(), qPrintable(boxes.Texts()));
 }
 
 void TestDialogs::helpIsOneWindow() {
