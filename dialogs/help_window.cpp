@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QTextEdit>
 
 namespace {
@@ -20,9 +21,9 @@ const char* const kHelpParagraphs[] = {
     "Updates are distributed the same way as this copy; look for newer versions where you "
     "obtained it.",
     "HOW IT WORKS",
-    "Drop pictures into the \"In\" basket on the left. Imbrix converts each one with the "
-    "current settings and puts the result into the \"Out\" basket on the right. Drag the "
-    "results out of the \"Out\" basket to wherever you need them.",
+    "Drop pictures into the \"In\" tray on the left. Imbrix converts each one with the "
+    "current settings and puts the result into the \"Out\" tray on the right. Drag the "
+    "results out of the \"Out\" tray to wherever you need them.",
     "The results are temporary copies, meant for mailing or uploading. They are written to "
     "the working directory and deleted again when you clear the trays, reprocess, or quit "
     "Imbrix. Your original pictures are never modified.",
@@ -30,8 +31,8 @@ const char* const kHelpParagraphs[] = {
     "the \"Add Files\" button. Results can be dragged into a mail program, an upload form, or "
     "a folder if you want to keep a permanent copy.",
     "Imbrix can rotate pictures, resize them, or do both at once. Changed settings apply to "
-    "pictures dropped afterwards; the pictures already in the \"Out\" basket stay as they "
-    "are. Press \">> Reprocess >>\" to convert everything in the \"In\" basket again with "
+    "pictures dropped afterwards; the pictures already in the \"Out\" tray stay as they "
+    "are. Press \">> Reprocess >>\" to convert everything in the \"In\" tray again with "
     "the new settings.",
     "Many picture formats can be read, among them JPEG, GIF, TIFF, PNG, PSD, Targa, PCX and "
     "Windows bitmaps. Results are written as JPEG, GIF or Windows bitmap files, chosen in "
@@ -41,7 +42,7 @@ const char* const kHelpParagraphs[] = {
     "it.",
     "- Animated GIF files are not handled specially.",
     "HINTS",
-    "- Double-click a thumbnail in either basket to see the picture at full size. The "
+    "- Double-click a thumbnail in either tray to see the picture at full size. The "
     "built-in viewer is used unless \"Use Internal Viewer\" is unchecked in the Advanced "
     "Settings dialog; then your usual picture program opens it.",
     "- Rest the mouse on a thumbnail to see the file name, the picture size and the file "
@@ -51,6 +52,15 @@ const char* const kHelpParagraphs[] = {
     "rotated, and pictures with a colour profile are converted to sRGB. Uncheck \"Turn "
     "pictures upright as the camera recorded\" in the Advanced Settings to use pictures as "
     "they are stored.",
+    "- Right-click a thumbnail to copy the file (Ctrl+C; paste it into a mail or chat "
+    "program or a folder), to open it with your usual program, to show it in its folder, or "
+    "to remove it from the tray (Delete). Removing a result from the \"Out\" tray deletes "
+    "its file.",
+    "- Rename a result with F2: its file in the working directory is renamed too, so the "
+    "mail program receives it under the new name.",
+    "- The viewer fits a large picture to the screen. Ctrl+plus and Ctrl+minus zoom, Ctrl+0 "
+    "shows 100 %, Escape or Ctrl+W closes it.",
+    "- Keys of the main window: Ctrl+O adds files, F1 shows this help, Ctrl+Q quits.",
     "ACKNOWLEDGEMENTS",
     "Imbrix uses the JPEG library of the Independent JPEG Group and the zlib compression "
     "library, and thanks everyone who documented the many picture file formats it reads.",
@@ -83,6 +93,8 @@ TfrmHelp::TfrmHelp(QWidget* owner) : QWidget(owner, Qt::Window) {
         move(s.center() - QPoint(kClientWidth / 2, kClientHeight / 2));
     }
     resizeEvent(nullptr);
+    for (const QKeySequence& key : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)})
+        connect(new QShortcut(key, this), &QShortcut::activated, this, &TfrmHelp::butCloseClick);
 }
 
 void TfrmHelp::resizeEvent(QResizeEvent*) {

@@ -373,7 +373,7 @@ FileResult RunFile(PipelineHost& host, const std::string& path, FileTrack& track
     // At most two files in memory: this one and the one read ahead.
     if (lookAhead && !nextPath.empty()) lookAhead->Start(nextPath);
     const int w = converted->Width(), h = converted->Height();
-    host.AddToTray(TTray::In, path, TpicData(h, w, 24), MakeThumbnail(*converted));
+    host.AddToTray(TTray::In, path, TpicData(h, w, 24), MakeThumbnail(*converted, host.ThumbnailSize()));
     track.inAdded = true;
     host.StepProgress();
 
@@ -429,7 +429,7 @@ FileResult RunFile(PipelineHost& host, const std::string& path, FileTrack& track
     if (!reserved) return FileResult::NameConflict;
     const std::string resultPath = reserved->Path();
 
-    host.AddToTray(TTray::Out, resultPath, TpicData(result->Height(), result->Width(), 24), MakeThumbnail(*result));
+    host.AddToTray(TTray::Out, resultPath, TpicData(result->Height(), result->Width(), 24), MakeThumbnail(*result, host.ThumbnailSize()));
     track.outPath = resultPath;
     host.StepProgress();
 

@@ -11,6 +11,7 @@
 #include "app/core/jpeg_size_limit.h"
 #include "app/core/pic_data.h"
 #include "app/core/settings_record.h"
+#include "app/core/thumbnail.h"
 #include "app/core/tray_model.h"
 #include "graphics/bitmap.h"
 
@@ -51,8 +52,11 @@ public:
     // BeginBatch, however the batch ended (done, cancelled, stopped, or an error escaping).
     virtual void EndBatch() = 0;
 
-    // A new tray entry (In: the source at full size; Out: the result) with its 64 x 48
-    // thumbnail.
+    // The thumbnail cell the host shows, in device pixels (64 x 48 times the screen's device
+    // pixel ratio); asked for each thumbnail.
+    virtual ThumbnailCell ThumbnailSize() { return {}; }
+    // A new tray entry (In: the source at full size; Out: the result) with its thumbnail
+    // (ThumbnailSize(), 64 x 48 for a blank one).
     virtual void AddToTray(TTray tray, const std::string& path, const TpicData& data, TBitmap thumbnail) = 0;
     // The Out entry with this path has been written and is now this file.
     virtual void ResultWritten(const std::string& path, const FileIdentity& identity) = 0;

@@ -14,6 +14,18 @@ struct ThumbnailPlacement {
 // own proportions (computed in extended precision, truncated), centred.
 ThumbnailPlacement FitThumbnail(int width, int height, int boxWidth, int boxHeight);
 
-// A new 24-bit boxWidth x boxHeight bitmap, white, with the picture stretched (nearest pixel)
-// into the fitted rectangle.
+// The thumbnail cell in device pixels for a screen's device pixel ratio: 64 x 48 scaled, so
+// that icons shown at 64 x 48 stay sharp on a HiDPI screen.
+struct ThumbnailCell {
+    int Width = kThumbnailWidth;
+    int Height = kThumbnailHeight;
+    bool operator==(const ThumbnailCell&) const = default;
+};
+ThumbnailCell ThumbnailCellFor(double devicePixelRatio);
+
+// A new 24-bit boxWidth x boxHeight bitmap, white, with the picture averaged (the resampler's
+// box filter) into the fitted rectangle.
 TBitmap MakeThumbnail(const TBitmap& bitmap, int boxWidth = kThumbnailWidth, int boxHeight = kThumbnailHeight);
+inline TBitmap MakeThumbnail(const TBitmap& bitmap, ThumbnailCell cell) {
+    return MakeThumbnail(bitmap, cell.Width, cell.Height);
+}

@@ -1,5 +1,14 @@
 #include "app/core/tray_model.h"
 
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
 #include <charconv>
 #include <cmath>
 #include <cstddef>
@@ -115,17 +124,89 @@ std::string TrayModel::InfoTip(TTray tray, size_t index, const NumberSeparators&
     return tip;
 }
 
-void TrayModel::Clear() {
-    // A result that was dropped back into the In tray has become a source: keep it.
-    std::set<std::pair<uint64_t, uint64_t>> sources;
-    for (const TrayEntry& e : in_)
+namespace {
+using FileKey = std::pair<uint64_t, uint64_t>;
+
+// A result that was dropped back into the In tray has become a source: it is kept.
+std::set<FileKey> SourceFiles(const std::vector<TrayEntry>& in) {
+    std::set<FileKey> sources;
+    for (const TrayEntry& e : in)
         if (const std::optional<FileIdentity> id = IdentifyFile(e.Path)) sources.insert({id->Device, id->Inode});
-    for (const TrayEntry& e : out_) {
-        if (!e.Written) continue;
-        // Only while the file is still the one we wrote: a file that replaced it is not ours.
-        const std::optional<FileIdentity> now = IdentifyFile(e.Path);
-        if (now && *now == *e.Written && !sources.count({now->Device, now->Inode})) std::remove(e.Path.c_str());
+    return sources;
+}
+
+// Whether the entry's path is still the very file we wrote (a file that replaced it is not ours).
+bool StillOurs(const TrayEntry& e) {
+    if (!e.Written) return false;
+    const std::optional<FileIdentity> now = IdentifyFile(e.Path);
+    return now && *now == *e.Written;
+}
+
+void DeleteIfOurs(const TrayEntry& e, const std::set<FileKey>& sources) {
+    if (StillOurs(e) && !sources.count({e.Written->Device, e.Written->Inode})) std::remove(e.Path.c_str());
+}
+
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+// rename(2) that never replaces an existing name: renameat2 where the file system has it,
+// else a hard link and unlink (atomic too); false with errno set when neither works.
+bool RenameNoReplace(const std::string& from, const std::string& to) {
+#ifdef RENAME_NOREPLACE
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return false;
+#endif
+    if (::link(from.c_str(), to.c_str()) != 0) return false;
+    if (::unlink(from.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(to.c_str());
+        errno = error;
+        return false;
     }
+    return true;
+}
+}  // namespace
+
+std::vector<size_t> TrayModel::Remove(TTray tray, std::vector<size_t> rows) {
+    std::vector<TrayEntry>& list = Entries(tray);
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    while (!rows.empty() && rows.back() >= list.size()) rows.pop_back();
+    std::reverse(rows.begin(), rows.end());
+    if (tray == TTray::Out) {
+        const std::set<FileKey> sources = SourceFiles(in_);
+        for (size_t row : rows) DeleteIfOurs(list[row], sources);
+    }
+    for (size_t row : rows) list.erase(list.begin() + static_cast<std::ptrdiff_t>(row));
+    return rows;
+}
+
+std::string TrayModel::RenameResult(size_t row, const std::string& newName) {
+    if (row >= out_.size()) return "There is no such result.";
+    TrayEntry& e = out_[row];
+    const std::string oldName = ExtractFileName(e.Path);
+    if (newName == oldName) return {};
+    if (newName.empty()) return "A file name cannot be empty.";
+    if (newName.find('/') != std::string::npos) return "A file name cannot contain \"/\".";
+    if (newName.find('\0') != std::string::npos || newName == "." || newName == "..")
+        return Quoted(newName) + " is not a valid file name.";
+    if (!StillOurs(e)) return "The result file " + Quoted(oldName) + " is no longer the one Imbrix wrote.";
+    const std::string target = e.Path.substr(0, e.Path.size() - oldName.size()) + newName;
+    struct stat st {};
+    if (::lstat(target.c_str(), &st) == 0)
+        return "A file named " + Quoted(newName) + " already exists in the working folder.";
+    if (!RenameNoReplace(e.Path, target)) {
+        if (errno == EEXIST) return "A file named " + Quoted(newName) + " already exists in the working folder.";
+        return "Couldn't rename " + Quoted(oldName) + " to " + Quoted(newName) + ": " + std::strerror(errno);
+    }
+    e.Path = target;
+    // A rename keeps the inode; what the file is now is what later deletions compare with.
+    if (const std::optional<FileIdentity> now = IdentifyFile(target)) e.Written = now;
+    return {};
+}
+
+void TrayModel::Clear() {
+    const std::set<FileKey> sources = SourceFiles(in_);
+    for (const TrayEntry& e : out_) DeleteIfOurs(e, sources);
     out_.clear();
     in_.clear();
 }

@@ -61,6 +61,19 @@ public:
     // index, or -1 when there is none.
     long RemoveLast(TTray tray, const std::string& path);
 
+    // Removes these rows of a tray (any order; rows outside the tray are ignored). For the Out
+    // tray each entry's file is deleted by the rule of Clear: only while it is still the file
+    // we wrote and not listed in the In tray as a source. Returns the removed rows, highest
+    // first, the order in which a view drops its items.
+    std::vector<size_t> Remove(TTray tray, std::vector<size_t> rows);
+
+    // Renames the result file of an Out row to newName in the same folder and keeps the entry
+    // on it. Returns "" on success (also when the name is unchanged), else why not; the file
+    // and the entry then stay as they were. Refused: an empty name, ".", "..", a name with
+    // "/", a name a file (or link) in the folder already has, an entry not written yet or
+    // whose file is no longer the one we wrote.
+    std::string RenameResult(size_t row, const std::string& newName);
+
     // "%d files, total size: %.1nK", or "" for an empty tray. Totals are 64-bit.
     std::string SummaryLine(TTray tray, const NumberSeparators& sep = {}) const;
     std::string InfoTip(TTray tray, size_t index, const NumberSeparators& sep = {}) const;

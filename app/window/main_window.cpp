@@ -1,6 +1,9 @@
 #include "app/window/main_window.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QBuffer>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopServices>
@@ -10,10 +13,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QMenu>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QShortcut>
+#include <QStyle>
 #include <QTimer>
 #include <QToolTip>
 #include <QUrl>
@@ -21,12 +28,16 @@
 #include "app/core/file_util.h"
 #include "app/core/thumbnail.h"
 #include "app/window/drop_binding.h"
+#include "app/settings/window_geometry.h"
 #include "app/window/progress_dialog.h"
+#include "app/window/shell_open.h"
 #include "dialogs/bitmap_image.h"
 #include "dialogs/help_window.h"
 #include "dialogs/message_box.h"
 #include "dialogs/settings_dialog.h"
 #include "dialogs/viewer.h"
+#include "graphics/picture.h"
+#include "graphics/picture_to_bitmap.h"
 #include "jpeg/jpeg_image.h"
 
 ColumnGeometry ComputeColumns(int clientWidth, int processLeft, int processWidth) {
@@ -108,6 +119,28 @@ int UnitIndex(QComboBox* units, const std::string& text) {
 }
 }  // namespace
 
+namespace {
+struct StyleSpacing {
+    int Left, Top, Right, Bottom, Spacing;
+};
+StyleSpacing SpacingOf(const QWidget* w) {
+    const QStyle* st = w->style();
+    StyleSpacing sp{st->pixelMetric(QStyle::PM_LayoutLeftMargin, nullptr, w),
+                    st->pixelMetric(QStyle::PM_LayoutTopMargin, nullptr, w),
+                    st->pixelMetric(QStyle::PM_LayoutRightMargin, nullptr, w),
+                    st->pixelMetric(QStyle::PM_LayoutBottomMargin, nullptr, w),
+                    st->pixelMetric(QStyle::PM_LayoutVerticalSpacing, nullptr, w)};
+    // Styles that space by control type answer -1 here.
+    if (sp.Spacing < 0) sp.Spacing = st->layoutSpacing(QSizePolicy::DefaultType, QSizePolicy::DefaultType, Qt::Vertical);
+    if (sp.Spacing < 0) sp.Spacing = 6;
+    for (int* m : {&sp.Left, &sp.Top, &sp.Right, &sp.Bottom})
+        if (*m < 0) *m = 9;
+    return sp;
+}
+constexpr int kButtonHeight = 25;
+constexpr int kDetailHeight = 26;
+}  // namespace
+
 TfrmMain::TfrmMain(SettingsLocation location, QWidget* parent) : QWidget(parent), location_(std::move(location)) {
     // 1-2. Caption; the design's caption "Imbrix" is replaced by the application title.
     setWindowTitle(QString::fromUtf8(kApplicationTitle));
@@ -138,19 +171,30 @@ TfrmMain::TfrmMain(SettingsLocation location, QWidget* parent) : QWidget(parent)
     connect(lvIn, &QListWidget::itemDoubleClicked, this, [this] { lvInDblClick(); });
     connect(lvOut, &QListWidget::itemDoubleClicked, this, [this] { lvOutDblClick(); });
 
+    connect(lvOut, &QListWidget::itemChanged, this, &TfrmMain::lvOutEdited);
+    shell_ = new TShellOpener(this);
+    BuildTrayMenus();
+    BuildShortcuts();
+
     dtIn = new TDropFileTarget(this);
     dsOut = new TDropFileSource(this);
     connect(dtIn, &TDropFileTarget::Drop, this, [this] { dtInDrop(); });
 
     resize(kDesignClientWidth, kDesignClientHeight);
-    // 3. Minimum size; no maximum.
-    setMinimumSize(kMinClientWidth, kDesignClientHeight);
+    // 3. Minimum size; no maximum. Tall enough that the bottom row stays below "Clear Trays"
+    // whatever margins the style asks for.
+    const StyleSpacing sp = SpacingOf(this);
+    const int minHeight = std::max(kDesignClientHeight, butClearTrays->geometry().bottom() + 1 + sp.Spacing +
+                                                            kButtonHeight + sp.Bottom);
+    setMinimumSize(kMinClientWidth, minHeight);
     // 4. The In tray takes file drops.
     dtIn->Register(lvIn->viewport());
     // 5. Settings, also into the rotation and scale controls.
     LoadSettings();
     // 7. Special controls follow the scale choice.
     SetSpecialEnabled(rbSpecial->isChecked());
+    // Where the window and the viewers were when the program last closed.
+    RestorePlaces();
 
     // JPEG pictures decode to the screen's depth by default.
     if (QScreen* screen = QGuiApplication::primaryScreen()) SetJpegDefaultOutputDepth(screen->depth());
@@ -195,6 +239,7 @@ void TfrmMain::BuildTrayColumn(QWidget* panel, QLabel*& label, const QString& ca
 
     detail = new QLabel(panel);
     detail->setAlignment(Qt::AlignCenter);
+    detail->setWordWrap(true);
     detail->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
 
     buttonPanel = new QWidget(panel);
@@ -258,8 +303,17 @@ void TfrmMain::BuildProcessColumn() {
     butReprocess = MakeButton(p, QStringLiteral(">> &Reprocess >>"), 20, 224, 105, 25);
     butAdvanced = MakeButton(p, QStringLiteral("A&dvanced Settings"), 20, 270, 105, 25);
     butClearTrays = MakeButton(p, QStringLiteral("&Clear Trays"), 20, 300, 105, 25);
-    butHelp = MakeButton(p, QStringLiteral("H&elp"), 13, 336, 57, 25);
-    butQuit = MakeButton(p, QStringLiteral("Quit"), 77, 336, 57, 25);
+    // "H&elp" would share its letter with "H&eight:"; every letter is used once.
+    butHelp = MakeButton(p, QStringLiteral("He&lp"), 13, 336, 57, 25);
+    butQuit = MakeButton(p, QStringLiteral("Q&uit"), 77, 336, 57, 25);
+
+    // The design's controls start 4 pixels down; the column starts at the style's top margin
+    // like the trays' captions.
+    const int dy = SpacingOf(this).Top - 4;
+    for (QWidget* c : {static_cast<QWidget*>(Label1), static_cast<QWidget*>(cboRotate), static_cast<QWidget*>(gbScale),
+                       static_cast<QWidget*>(butReprocess), static_cast<QWidget*>(butAdvanced),
+                       static_cast<QWidget*>(butClearTrays)})
+        c->move(c->x(), c->y() + dy);
 
     connect(rbFullSize, &QRadioButton::toggled, this, [this](bool on) { if (on) rbFullSizeClick(); });
     connect(rbHalfSize, &QRadioButton::toggled, this, [this](bool on) { if (on) rbHalfSizeClick(); });
@@ -274,25 +328,45 @@ void TfrmMain::BuildProcessColumn() {
     connect(butQuit, &QPushButton::clicked, this, &TfrmMain::butQuitClick);
 }
 
+
 void TfrmMain::LayoutTrayColumn(QWidget* panel, QLabel* label, QListWidget* list, QLabel* detail,
                                 QWidget* buttonPanel, QPushButton* button) {
-    const int w = panel->width(), h = panel->height();
-    constexpr int kLabel = 13, kDetail = 26, kButtons = 30;
-    label->setGeometry(0, 0, w, kLabel);
-    buttonPanel->setGeometry(0, h - kButtons, w, kButtons);
-    detail->setGeometry(0, h - kButtons - kDetail, w, kDetail);
-    list->setGeometry(0, kLabel, w, std::max(0, h - kLabel - kDetail - kButtons));
-    button->move((buttonPanel->width() - button->width()) / 2, 4);
+    // The window's outer edges get the style's margins; the side toward the middle column
+    // has none, the middle column's own 8 pixels keep the trays off its controls.
+    const StyleSpacing sp = SpacingOf(this);
+    const bool inTray = panel == pnlIn;
+    const int left = inTray ? sp.Left : 0;
+    const int right = panel->width() - (inTray ? 0 : sp.Right);
+    const int w = std::max(0, right - left), h = panel->height();
+    const int labelHeight = label->sizeHint().height();
+    label->setGeometry(left, sp.Top, w, labelHeight);
+    const int buttonTop = h - sp.Bottom - kButtonHeight;
+    buttonPanel->setGeometry(left, buttonTop, w, kButtonHeight);
+    button->move((buttonPanel->width() - button->width()) / 2, 0);
+    // The summary wraps onto a second line rather than being cut at a narrow width.
+    const int detailHeight = std::max(kDetailHeight, detail->heightForWidth(w));
+    const int detailTop = buttonTop - sp.Spacing - detailHeight;
+    detail->setGeometry(left, detailTop, w, detailHeight);
+    const int listTop = sp.Top + labelHeight + sp.Spacing;
+    list->setGeometry(left, listTop, w, std::max(0, detailTop - sp.Spacing - listTop));
 }
 
 void TfrmMain::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
+    Relayout();
+}
+
+void TfrmMain::Relayout() {
     const ColumnGeometry g = ComputeColumns(width(), 0, kProcessWidth);
     pnlIn->setGeometry(0, 0, g.InWidth, height());
     pnlProcess->setGeometry(g.InWidth, 0, kProcessWidth, height());
     pnlOut->setGeometry(pnlProcess->x() + pnlProcess->width(), 0, g.OutWidth, height());
     LayoutTrayColumn(pnlIn, Label2, lvIn, pnlInDetail, pnlInButton, butAddFile);
     LayoutTrayColumn(pnlOut, Label3, lvOut, pnlOutDetail, pnlOutButton, butSelectAll);
+    // Help and Quit sit on the bottom row with "Add Files" and "Select All".
+    const int bottomRow = pnlInButton->y() + butAddFile->y();
+    butHelp->move(butHelp->x(), bottomRow);
+    butQuit->move(butQuit->x(), bottomRow);
 }
 
 // ---- settings -------------------------------------------------------------------------
@@ -465,6 +539,8 @@ void TfrmMain::butSelectAllClick() {
 
 void TfrmMain::SetBatchControlsEnabled(bool on) {
     for (QPushButton* b : {butAddFile, butReprocess, butClearTrays, butAdvanced}) b->setEnabled(on);
+    actInRemove->setEnabled(on);
+    actOutDelete->setEnabled(on);
 }
 
 // ---- trays ----------------------------------------------------------------------------
@@ -480,6 +556,7 @@ void TfrmMain::UpdateSummary() {
     const NumberSeparators sep = LocaleSeparators();
     pnlInDetail->setText(QString::fromStdString(model_.SummaryLine(TTray::In, sep)));
     pnlOutDetail->setText(QString::fromStdString(model_.SummaryLine(TTray::Out, sep)));
+    Relayout();
 }
 
 QString TfrmMain::lvInInfoTip(int index) const {
@@ -496,8 +573,188 @@ void TfrmMain::OpenPicture(const QString& path) {
     if (record_.UseIntViewer) {
         TfrmViewer::Open(this, path, record_.AutoOrient);
     } else {
-        // The user's usual program, in a normal window.
-        QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+        // The user's usual program, in a normal window; a box when there is none.
+        shell_->OpenFiles({path});
+    }
+}
+
+// ---- tray commands --------------------------------------------------------------------
+
+void TfrmMain::BuildTrayMenus() {
+    auto action = [this](QListWidget* list, const QString& text, const QKeySequence& key, auto slot) {
+        // The key is shown in the menu; the tray's key handler below acts on it, so it works
+        // while the tray has the focus and not while a caption is being edited.
+        auto* a = new QAction(text, list);
+        if (!key.isEmpty()) {
+            a->setShortcut(key);
+            a->setShortcutContext(Qt::WidgetShortcut);
+        }
+        connect(a, &QAction::triggered, this, slot);
+        return a;
+    };
+    // Letters are unique within each menu.
+    actInCopy = action(lvIn, QStringLiteral("&Copy"), QKeySequence::Copy, [this] { CopySelected(TTray::In); });
+    actInOpen = action(lvIn, QStringLiteral("&Open With Default Program"), {},
+                       [this] { OpenSelectedWithDefaultProgram(TTray::In); });
+    actInShow = action(lvIn, QStringLiteral("Show in &Folder"), {}, [this] { ShowSelectedInFolder(TTray::In); });
+    actInRemove = action(lvIn, QStringLiteral("&Remove from Tray"), QKeySequence::Delete,
+                         [this] { RemoveSelected(TTray::In); });
+    mnuIn = new QMenu(this);
+    mnuIn->addActions({actInCopy, actInOpen, actInShow});
+    mnuIn->addSeparator();
+    mnuIn->addAction(actInRemove);
+
+    actOutCopy = action(lvOut, QStringLiteral("&Copy"), QKeySequence::Copy, [this] { CopySelected(TTray::Out); });
+    actOutOpen = action(lvOut, QStringLiteral("&Open With Default Program"), {},
+                        [this] { OpenSelectedWithDefaultProgram(TTray::Out); });
+    actOutShow = action(lvOut, QStringLiteral("Show in &Folder"), {}, [this] { ShowSelectedInFolder(TTray::Out); });
+    actOutRename = action(lvOut, QStringLiteral("Re&name"), QKeySequence(Qt::Key_F2), [this] {
+        if (QListWidgetItem* item = lvOut->currentItem()) lvOut->editItem(item);
+    });
+    actOutDelete = action(lvOut, QStringLiteral("&Delete"), QKeySequence::Delete, [this] { RemoveSelected(TTray::Out); });
+    mnuOut = new QMenu(this);
+    mnuOut->addActions({actOutCopy, actOutOpen, actOutShow, actOutRename});
+    mnuOut->addSeparator();
+    mnuOut->addAction(actOutDelete);
+
+    for (TTray tray : {TTray::In, TTray::Out}) {
+        static_cast<TTrayListView*>(TrayList(tray))->KeyHandler = [this, tray](QKeyEvent* e) {
+            for (QAction* a : TrayMenu(tray)->actions())
+                if (!a->shortcut().isEmpty() &&
+                    QKeySequence(e->keyCombination()) == a->shortcut()) {
+                    if (a->isEnabled()) a->trigger();
+                    return true;
+                }
+            return false;
+        };
+        QListWidget* list = TrayList(tray);
+        list->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(list, &QWidget::customContextMenuRequested, this, [this, tray, list](QPoint at) {
+            // A click on an unselected item acts on that item, as in a file manager.
+            if (QListWidgetItem* item = list->itemAt(at); item && !item->isSelected()) {
+                list->clearSelection();
+                item->setSelected(true);
+                list->setCurrentItem(item);
+            }
+            const bool any = !SelectedRows(tray).empty();
+            for (QAction* a : TrayMenu(tray)->actions())
+                if (!a->isSeparator()) a->setEnabled(any && !((a == actInRemove || a == actOutDelete) && batchRunning_));
+            if (tray == TTray::Out) actOutRename->setEnabled(SelectedRows(tray).size() == 1);
+            TrayMenu(tray)->popup(list->viewport()->mapToGlobal(at));
+        });
+        // The menu greys what does not apply; the keys work again once it is gone.
+        connect(TrayMenu(tray), &QMenu::aboutToHide, this, [this, tray] {
+            for (QAction* a : TrayMenu(tray)->actions()) a->setEnabled(true);
+            SetBatchControlsEnabled(!batchRunning_);
+        });
+    }
+}
+
+void TfrmMain::BuildShortcuts() {
+    const std::pair<QKeySequence, void (TfrmMain::*)()> keys[] = {
+        {QKeySequence(Qt::Key_F1), &TfrmMain::butHelpClick},
+        {QKeySequence(Qt::CTRL | Qt::Key_O), &TfrmMain::butAddFileClick},
+        {QKeySequence(Qt::CTRL | Qt::Key_Q), &TfrmMain::butQuitClick},
+    };
+    for (const auto& [key, slot] : keys) connect(new QShortcut(key, this), &QShortcut::activated, this, slot);
+}
+
+QListWidget* TfrmMain::TrayList(TTray tray) const {
+    return tray == TTray::In ? static_cast<QListWidget*>(lvIn) : static_cast<QListWidget*>(lvOut);
+}
+
+std::vector<size_t> TfrmMain::SelectedRows(TTray tray) const {
+    QListWidget* list = TrayList(tray);
+    std::vector<size_t> rows;
+    for (int row = 0; row < list->count() && size_t(row) < model_.Count(tray); ++row)
+        if (list->item(row)->isSelected()) rows.push_back(size_t(row));
+    return rows;
+}
+
+std::vector<std::string> TfrmMain::SelectedFiles(TTray tray) const {
+    const std::vector<size_t> rows = SelectedRows(tray);
+    if (tray == TTray::Out) return model_.WrittenResults(rows);
+    std::vector<std::string> paths;
+    for (size_t row : rows) paths.push_back(model_.Entries(TTray::In)[row].Path);
+    return paths;
+}
+
+void TfrmMain::RemoveSelected(TTray tray) {
+    // A batch adds and finishes entries by name; the trays stay as they are until it ends.
+    if (batchRunning_) return;
+    QListWidget* list = TrayList(tray);
+    const std::vector<size_t> removed = model_.Remove(tray, SelectedRows(tray));
+    for (size_t row : removed) delete list->takeItem(int(row));
+    if (!removed.empty() && list->count() > 0) {
+        // The entry after the last removed one (or the new last) becomes current, so Delete
+        // can be pressed on.
+        const int next = std::min(int(removed.back()), list->count() - 1);
+        list->setCurrentItem(list->item(next), QItemSelectionModel::ClearAndSelect);
+    }
+    UpdateSummary();
+}
+
+std::unique_ptr<QMimeData> TfrmMain::ClipboardData(TTray tray) const {
+    const std::vector<std::string> files = SelectedFiles(tray);
+    if (files.empty()) return nullptr;
+    auto data = std::make_unique<QMimeData>();
+    QList<QUrl> urls;
+    QByteArray gnome("copy");
+    for (const std::string& f : files) {
+        const QUrl url = QUrl::fromLocalFile(QString::fromStdString(f));
+        urls << url;
+        gnome += '\n' + url.toEncoded();
+    }
+    data->setUrls(urls);
+    data->setData(QStringLiteral("x-special/gnome-copied-files"), gnome);
+    if (tray == TTray::Out && files.size() == 1) {
+        // The picture itself for programs that paste pictures, not files. A result that can no
+        // longer be read still goes as a file.
+        try {
+            TPicture picture;
+            picture.LoadPictureFile(files[0]);
+            if (picture.Graphic()) {
+                const QImage image = BitmapToQImage(*PictureToBitmap(*picture.Graphic()));
+                QByteArray png;
+                QBuffer buffer(&png);
+                buffer.open(QIODevice::WriteOnly);
+                if (image.save(&buffer, "PNG")) data->setData(QStringLiteral("image/png"), png);
+            }
+        } catch (const std::exception&) {
+        }
+    }
+    return data;
+}
+
+void TfrmMain::CopySelected(TTray tray) {
+    std::unique_ptr<QMimeData> data = ClipboardData(tray);
+    if (data) QGuiApplication::clipboard()->setMimeData(data.release());
+}
+
+void TfrmMain::OpenSelectedWithDefaultProgram(TTray tray) {
+    QStringList paths;
+    for (const std::string& f : SelectedFiles(tray)) paths << QString::fromStdString(f);
+    shell_->OpenFiles(paths);
+}
+
+void TfrmMain::ShowSelectedInFolder(TTray tray) {
+    QStringList paths;
+    for (const std::string& f : SelectedFiles(tray)) paths << QString::fromStdString(f);
+    shell_->ShowInFolder(paths);
+}
+
+void TfrmMain::lvOutEdited(QListWidgetItem* item) {
+    const int row = lvOut->row(item);
+    if (row < 0 || size_t(row) >= model_.Count(TTray::Out)) return;
+    const std::string current = ExtractFileName(model_.Entries(TTray::Out)[size_t(row)].Path);
+    const std::string typed = item->text().toStdString();
+    if (typed == current) return;
+    const std::string error = model_.RenameResult(size_t(row), typed);
+    if (!error.empty()) {
+        // The caption goes back to the file's real name.
+        const QSignalBlocker block(lvOut);
+        item->setText(QString::fromStdString(current));
+        ShowErrorBox(error);
     }
 }
 
@@ -631,6 +888,8 @@ void TfrmMain::RunBatch(const QStringList& paths) {
     GuardCommand(this, [&] { ProcessFiles(*this, list); });
     batchRunning_ = false;
     SetBatchControlsEnabled(true);
+    // The progress dialog took the focus; it goes back to the tray the files went into.
+    if (!closing_) lvIn->setFocus(Qt::OtherFocusReason);
     if (!pendingDrops_.empty() && !closing_)
         QCoreApplication::postEvent(this, new QEvent(QEvent::Type(kDropMessage)));
 }
@@ -666,8 +925,10 @@ void TfrmMain::EndBatch() {
 
 void TfrmMain::AddToTray(TTray tray, const std::string& path, const TpicData& data, TBitmap thumbnail) {
     QListWidget* list = tray == TTray::In ? static_cast<QListWidget*>(lvIn) : lvOut;
-    auto* item = new QListWidgetItem(QIcon(QPixmap::fromImage(ThumbnailImage(thumbnail))),
-                                     QString::fromStdString(ExtractFileName(path)));
+    // A thumbnail made for a HiDPI screen is shown at 64 x 48 with its device pixels.
+    QPixmap pixmap = QPixmap::fromImage(ThumbnailImage(thumbnail));
+    if (thumbnail.Width() > kThumbnailWidth) pixmap.setDevicePixelRatio(double(thumbnail.Width()) / kThumbnailWidth);
+    auto* item = new QListWidgetItem(QIcon(pixmap), QString::fromStdString(ExtractFileName(path)));
     item->setFlags(tray == TTray::Out ? item->flags() | Qt::ItemIsEditable : item->flags() & ~Qt::ItemIsEditable);
     model_.Add(tray, path, data, std::move(thumbnail));
     list->addItem(item);
@@ -696,6 +957,22 @@ void TfrmMain::SizeLimitApplied(const std::string& path, const SizeLimitOutcome&
     model_.SetNote(path, SizeLimitNote(outcome));
 }
 
+ThumbnailCell TfrmMain::ThumbnailSize() { return ThumbnailCellFor(devicePixelRatioF()); }
+
+void TfrmMain::RestorePlaces() {
+    const StoredWindowPlaces places = LoadWindowPlaces(location_);
+    if (!places.MainWindow.isEmpty()) restoreGeometry(places.MainWindow);
+    TfrmViewer::RememberedPlacement() = {places.ViewerPosition, places.ViewerSize};
+}
+
+void TfrmMain::SavePlaces() {
+    StoredWindowPlaces places;
+    places.MainWindow = saveGeometry();
+    places.ViewerPosition = TfrmViewer::RememberedPlacement().Position;
+    places.ViewerSize = TfrmViewer::RememberedPlacement().Size;
+    SaveWindowPlaces(places, location_);
+}
+
 void TfrmMain::ShowErrorBox(const std::string& text) { ::ShowErrorBox(this, QString::fromStdString(text)); }
 void TfrmMain::ShowWarningBox(const std::string& text) { ::ShowWarningBox(this, QString::fromStdString(text)); }
 
@@ -707,5 +984,8 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
     closing_ = true;
     pendingDrops_.clear();
     SaveSettings();
+    // Viewers close first, so that the last one's place is kept too.
+    CloseAllViewers();
+    SavePlaces();
     event->accept();
 }

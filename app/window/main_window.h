@@ -2,6 +2,7 @@
 // TfrmMain: the program's one main window. Two trays with the processing controls between
 // them; a thin shell over the pipeline (it is the pipeline's host), the settings store and
 // the tray model.
+#include <QKeyEvent>
 #include <QListWidget>
 #include <QPointer>
 #include <QStringList>
@@ -22,12 +23,16 @@ class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QListWidgetItem;
+class QMenu;
+class QMimeData;
 class QPushButton;
 class QRadioButton;
 class TDropFileSource;
 class TDropFileTarget;
 class TfrmProcess;
 class TfrmSettings;
+class TShellOpener;
 
 // The window's private message that asks it to process the pending drops.
 inline constexpr int kDropMessage = 1025;
@@ -58,8 +63,16 @@ class TTrayListView : public QListWidget {
 public:
     using QListWidget::QListWidget;
 
+    // Asked first for every key pressed in the tray; true when it took the key. The list's own
+    // handling would otherwise take Ctrl+C (it copies a caption) before any shortcut.
+    std::function<bool(QKeyEvent*)> KeyHandler;
+
 protected:
     void startDrag(Qt::DropActions) override {}
+    void keyPressEvent(QKeyEvent* event) override {
+        if (KeyHandler && KeyHandler(event)) return;
+        QListWidget::keyPressEvent(event);
+    }
 };
 
 class TfrmMain : public QWidget, public PipelineHost {
@@ -96,6 +109,19 @@ public:
     void ClearTrays();
     void UpdateSummary();
     void OpenPicture(const QString& path);
+
+    // Commands on a tray's selected entries (the context menu and the keys). Remove takes the
+    // entries off the tray; for the Out tray it deletes their result files (only ours).
+    void RemoveSelected(TTray tray);
+    // The selected files on the clipboard: a file list that file managers paste
+    // (text/uri-list, x-special/gnome-copied-files) and, for one result, the picture (image/png).
+    void CopySelected(TTray tray);
+    void OpenSelectedWithDefaultProgram(TTray tray);
+    void ShowSelectedInFolder(TTray tray);
+    // The clipboard data CopySelected puts there (nullptr when nothing is selected).
+    std::unique_ptr<QMimeData> ClipboardData(TTray tray) const;
+    TShellOpener* Shell() const { return shell_; }
+    QMenu* TrayMenu(TTray tray) const { return tray == TTray::In ? mnuIn : mnuOut; }
     QString lvInInfoTip(int index) const;
     QString lvOutInfoTip(int index) const;
 
@@ -119,6 +145,7 @@ public:
     void MarkNotConverted(const std::string& path, const std::string& reason) override;
     void ShowErrorBox(const std::string& text) override;
     void ShowWarningBox(const std::string& text) override;
+    ThumbnailCell ThumbnailSize() override;
 
     // Controls, named as the window design names them.
     QWidget* pnlIn = nullptr;
@@ -157,6 +184,19 @@ public:
 
     TDropFileTarget* dtIn = nullptr;
     TDropFileSource* dsOut = nullptr;
+
+    // The trays' context menus and their commands.
+    QMenu* mnuIn = nullptr;
+    QAction* actInCopy = nullptr;
+    QAction* actInOpen = nullptr;
+    QAction* actInShow = nullptr;
+    QAction* actInRemove = nullptr;
+    QMenu* mnuOut = nullptr;
+    QAction* actOutCopy = nullptr;
+    QAction* actOutOpen = nullptr;
+    QAction* actOutShow = nullptr;
+    QAction* actOutRename = nullptr;
+    QAction* actOutDelete = nullptr;
 
 public slots:
     void butQuitClick();
@@ -199,6 +239,16 @@ private:
     void SetBatchControlsEnabled(bool on);
     void OpenSelected(QListWidget* list, TTray tray);
     void PercentRule(QLineEdit* edit, QComboBox* units, const QString& text);
+    void BuildTrayMenus();
+    void BuildShortcuts();
+    void Relayout();
+    QListWidget* TrayList(TTray tray) const;
+    std::vector<size_t> SelectedRows(TTray tray) const;
+    // Selected paths: the sources of the In tray, the written results of the Out tray.
+    std::vector<std::string> SelectedFiles(TTray tray) const;
+    void lvOutEdited(QListWidgetItem* item);
+    void RestorePlaces();
+    void SavePlaces();
 
     SettingsLocation location_;
     TSettingsRecord record_;
@@ -213,4 +263,5 @@ private:
     bool batchRunning_ = false;
     bool closing_ = false;
     WarningSink previousSink_;
+    TShellOpener* shell_ = nullptr;
 };

@@ -39,7 +39,7 @@ TEST(Thumbnail, FitsThePictureInItsProportionsAndCentresIt) {
     }
 }
 
-TEST(Thumbnail, KeepsTheMarginWhiteAndStretchesByNearestPixel) {
+TEST(Thumbnail, KeepsTheMarginWhiteAndAveragesThePicture) {
     TBitmap picture(1000, 750, TPixelFormat::pf24bit);
     picture.FillRect(Rect(0, 0, 500, 750), RGBColor(255, 0, 0));
     picture.FillRect(Rect(500, 0, 1000, 750), RGBColor(0, 0, 255));
@@ -52,9 +52,49 @@ TEST(Thumbnail, KeepsTheMarginWhiteAndStretchesByNearestPixel) {
         EXPECT_EQ(thumb.Pixel(0, y), RGBColor(255, 0, 0)) << "row " << y;
         EXPECT_EQ(thumb.Pixel(62, y), RGBColor(0, 0, 255)) << "row " << y;
     }
-    // Column 31 samples source column 31 * 1000 / 63 = 492 (red), column 32 column 507 (blue).
-    EXPECT_EQ(thumb.Pixel(31, 10), RGBColor(255, 0, 0));
-    EXPECT_EQ(thumb.Pixel(32, 10), RGBColor(0, 0, 255));
+
+    // One-pixel stripes: picking pixels gives pure black or white, averaging a grey. Both
+    // directions and an indexed picture too.
+    struct Case {
+        const char* name;
+        int w, h;
+        bool columns;
+        TPixelFormat format;
+    } cases[] = {
+        {"columns", 640, 480, true, TPixelFormat::pf24bit},
+        {"rows", 640, 480, false, TPixelFormat::pf24bit},
+        {"columns, 8-bit", 320, 240, true, TPixelFormat::pf8bit},
+    };
+    for (const Case& c : cases) {
+        TBitmap stripes(c.w, c.h, TPixelFormat::pf24bit);
+        for (int i = 0; i < (c.columns ? c.w : c.h); i += 2)
+            stripes.FillRect(c.columns ? Rect(i, 0, i + 1, c.h) : Rect(0, i, c.w, i + 1), RGBColor(0, 0, 0));
+        if (c.format != TPixelFormat::pf24bit) stripes.SetPixelFormat(c.format);
+        const TBitmap t = MakeThumbnail(stripes);
+        for (int y = 8; y < 40; y += 7)
+            for (int x = 8; x < 56; x += 7) {
+                const int grey = GetRValue(t.Pixel(x, y));
+                EXPECT_TRUE(grey > 96 && grey < 160) << c.name << ": pixel (" << x << ", " << y << ") is " << grey;
+            }
+    }
+}
+
+TEST(Thumbnail, CellFollowsTheDevicePixelRatio) {
+    struct Case {
+        double ratio;
+        ThumbnailCell want;
+    } cases[] = {{1.0, {64, 48}}, {2.0, {128, 96}}, {1.5, {96, 72}}, {1.25, {80, 60}},
+                 {0.5, {64, 48}}, {0.0, {64, 48}}, {100.0, {64, 48}}};
+    for (const Case& c : cases) {
+        const ThumbnailCell got = ThumbnailCellFor(c.ratio);
+        EXPECT_EQ(got, c.want) << "ratio " << c.ratio << ": have " << got.Width << " x " << got.Height;
+    }
+    // A one-pixel-wide fit (the resampler cannot make it from a longer side) still works.
+    TBitmap tall(40, 2000, TPixelFormat::pf24bit);
+    tall.FillRect(Rect(0, 0, 40, 2000), RGBColor(10, 20, 30));
+    const TBitmap t = MakeThumbnail(tall, 128, 96);
+    EXPECT_EQ(t.Pixel(63, 50), RGBColor(10, 20, 30));  // 1 x 96 at (63, 0)
+    EXPECT_EQ(t.Pixel(0, 50), clWhite);
 }
 
 TEST(TrayTexts, NumbersAreGroupedWithOneDecimal) {

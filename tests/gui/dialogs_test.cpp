@@ -6,7 +6,9 @@
 #include <QFileInfo>
 #include <QDesktopServices>
 #include <QRadioButton>
+#include <QScreen>
 #include <QScrollBar>
+#include <cmath>
 #include <QSpinBox>
 #include <QComboBox>
 #include <QLabel>
@@ -20,6 +22,7 @@
 #include <QTextEdit>
 
 #include "app/settings/settings_store.h"
+#include "app/window/shell_open.h"
 #include "app/window/progress_dialog.h"
 #include "graphics/errors.h"
 #include "dialogs/folder_browse.h"
@@ -336,9 +339,13 @@ void TestDialogs::viewersOpenFitAndCloseWithTheTrays() {
     QCOMPARE(first->size(), QSize(100, 80));  // just holds the picture
     TfrmViewer* second = ViewerList()[1];
     QCOMPARE(second->PictureSize(), QSize(2000, 1500));
-    QCOMPARE(second->size(), QSize(TfrmViewer::kDesignClientWidth, TfrmViewer::kDesignClientHeight));
-    QVERIFY(second->horizontalScrollBar()->maximum() > 0);
-    QVERIFY(second->verticalScrollBar()->maximum() > 0);
+    // Larger than the screen: fitted to it by zoom, whole, without scroll bars.
+    const QSize screen = second->screen()->availableGeometry().size();
+    QVERIFY(second->Zoom() < 1.0);
+    QVERIFY(second->width() <= screen.width() && second->height() <= screen.height());
+    QCOMPARE(second->imgImage->size(), QSize(int(std::lround(2000 * second->Zoom())), int(std::lround(1500 * second->Zoom()))));
+    QCOMPARE(second->horizontalScrollBar()->maximum(), 0);
+    QCOMPARE(second->verticalScrollBar()->maximum(), 0);
     QCOMPARE(ViewerList()[2]->windowTitle(), QStringLiteral("small-1.bmp"));
     // Smaller than the design window with its frame and caption: held whole, not scrolled.
     QCOMPARE(ViewerList()[3]->size(), QSize(635, 470));
@@ -393,14 +400,28 @@ void TestDialogs::shellOpenWhenTheViewerIsOff() {
     w.Record().UseIntViewer = false;
     const QStringList sources = f.MakeSources(3);
     w.RunBatch(sources);
-    UrlCatcher catcher;
-    QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
+    // The desktop's opener, replaced by a script that logs what it was given.
+    const QString log = f.dir.filePath(QStringLiteral("opened.log"));
+    const QString opener = f.dir.filePath(QStringLiteral("opener.sh"));
+    QFile script(opener);
+    QVERIFY(script.open(QIODevice::WriteOnly));
+    script.write(QStringLiteral("#!/bin/sh\necho \"$1\" >> '%1'\n").arg(log).toUtf8());
+    script.close();
+    QFile::setPermissions(opener, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    w.Shell()->OpenCommand = opener;
     w.lvIn->item(0)->setSelected(true);
     w.lvIn->item(2)->setSelected(true);
     w.lvInDblClick();
-    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
-    QCOMPARE(catcher.urls, (QList<QUrl>{QUrl::fromLocalFile(sources[0]), QUrl::fromLocalFile(sources[2])}));
+    auto opened = [&] {
+        QFile file(log);
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts)
+                                              : QStringList();
+    };
+    QVERIFY(WaitFor([&] { return opened().size() == 2; }));
+    const QStringList got = opened();
+    QCOMPARE(QSet<QString>(got.begin(), got.end()), (QSet<QString>{sources[0], sources[2]}));
     QCOMPARE(int(ViewerList().size()), 0);
+    QVERIFY2(boxes.boxes.empty(), qPrintable(boxes.Texts()));
 }
 
 void TestDialogs::helpIsOneWindow() {

@@ -140,18 +140,18 @@ void TestDragDrop::dragOutCarriesSelectedResultsInTrayOrder() {
     QVERIFY(w.lvOutMouseMove(Qt::RightButton, pressed + QPoint(-10, 0)));
     QCOMPARE(drags.size(), 2);
 
-    // A caption edited in place changes neither the file nor what a drag hands over.
+    // A caption edited in place renames the file, and a drag hands over the new name.
     w.lvOut->item(0)->setText(QStringLiteral("holiday.bmp"));
     QVERIFY(w.lvOutMouseMove(Qt::LeftButton, pressed + QPoint(0, -12)));
-    QCOMPARE(drags.last(), drags[0]);
-    QVERIFY(QFile::exists(f.results + "pic0.bmp"));
-    QVERIFY(!QFile::exists(f.results + "holiday.bmp"));
+    QCOMPARE(drags.last(), (QStringList{f.results + "holiday.bmp", f.results + "pic3.bmp", f.results + "pic4.bmp"}));
+    QVERIFY(!QFile::exists(f.results + "pic0.bmp"));
+    QVERIFY(QFile::exists(f.results + "holiday.bmp"));
     QVERIFY(w.lvOut->item(0)->flags().testFlag(Qt::ItemIsEditable));
     QVERIFY(!w.lvIn->item(0)->flags().testFlag(Qt::ItemIsEditable));
 
     // What the real drag offers: file URLs of those paths.
-    std::unique_ptr<QMimeData> data(MimeForFilePaths(drags[0]));
-    QCOMPARE(FilePathsFromMime(data.get()), drags[0]);
+    std::unique_ptr<QMimeData> data(MimeForFilePaths(drags.last()));
+    QCOMPARE(FilePathsFromMime(data.get()), drags.last());
     // The results stay where they are.
     QCOMPARE(f.ResultFiles().size(), 5);
 }

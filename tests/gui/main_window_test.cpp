@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
+#include <QStyle>
 #include <QTest>
 #include <QTimer>
 #include <QToolTip>
@@ -57,14 +58,25 @@ void TestMainWindow::columnsShareTheWidth() {
     WindowFixture f;
     TfrmMain& w = *f.window;
     w.show();
+    // The style's margins at the window's edges, its spacing between the parts of a tray.
+    const QStyle* st = w.style();
+    const int left = st->pixelMetric(QStyle::PM_LayoutLeftMargin, nullptr, &w), top = st->pixelMetric(QStyle::PM_LayoutTopMargin, nullptr, &w);
+    const int right = st->pixelMetric(QStyle::PM_LayoutRightMargin, nullptr, &w);
+    const int bottom = st->pixelMetric(QStyle::PM_LayoutBottomMargin, nullptr, &w);
+    QVERIFY(left > 0 && top > 0 && right > 0 && bottom > 0);
     QCOMPARE(w.minimumWidth(), 393);
-    QCOMPARE(w.minimumHeight(), TfrmMain::kDesignClientHeight);
+    QVERIFY(w.minimumHeight() >= TfrmMain::kDesignClientHeight);
     w.resize(100, 100);  // held at the minimum
     QCOMPARE(w.width(), 393);
     QCOMPARE(w.pnlIn->width(), 124);
     QCOMPARE(w.pnlOut->width(), 124);
     QCOMPARE(w.pnlOut->x(), 124 + 145);
-    QCOMPARE(w.butAddFile->x(), (124 - 89) / 2);
+    QCOMPARE(w.lvIn->x(), left);
+    QCOMPARE(w.lvOut->geometry().right() + 1, 124 - right);
+    QCOMPARE(w.Label2->y(), top);
+    QCOMPARE(w.butAddFile->x(), (124 - left - 89) / 2);
+    // "Clear Trays" stays above the bottom row at the minimum height.
+    QVERIFY(w.butClearTrays->geometry().bottom() < w.butHelp->y());
 
     w.resize(622, 368);
     QCOMPARE(w.pnlIn->width(), 238);
@@ -72,15 +84,24 @@ void TestMainWindow::columnsShareTheWidth() {
     QCOMPARE(w.pnlOut->x(), 238 + 145);
     QCOMPARE(w.pnlOut->width(), 239);
     QCOMPARE(w.pnlOut->x() + w.pnlOut->width(), w.width());
-    QCOMPARE(w.butAddFile->x(), (238 - 89) / 2);
-    QCOMPARE(w.butSelectAll->x(), (239 - 89) / 2);
-    // Heights follow the window; the trays' parts stack without overlap.
-    w.resize(900, 700);
-    QCOMPARE(w.pnlIn->height(), 700);
-    QCOMPARE(w.lvIn->geometry().bottom() + 1, w.pnlInDetail->y());
-    QCOMPARE(w.pnlInDetail->geometry().bottom() + 1, w.pnlInButton->y());
-    QCOMPARE(w.pnlInButton->geometry().bottom() + 1, 700);
-    QCOMPARE(w.pnlIn->width(), w.pnlOut->width() - (900 - 145) % 2);
+    QCOMPARE(w.butAddFile->x(), (238 - left - 89) / 2);
+    QCOMPARE(w.butSelectAll->x(), (239 - right - 89) / 2);
+    // Heights follow the window; the trays' parts stack in order, the spacing between them,
+    // and Help and Quit share the bottom row with the trays' buttons.
+    for (const QSize size : {QSize(900, 700), QSize(393, w.minimumHeight())}) {
+        w.resize(size);
+        const int h = w.height();
+        QCOMPARE(w.pnlIn->height(), h);
+        QVERIFY(w.Label2->geometry().bottom() < w.lvIn->y());
+        QVERIFY(w.lvIn->geometry().bottom() < w.pnlInDetail->y());
+        QVERIFY(w.pnlInDetail->geometry().bottom() < w.pnlInButton->y());
+        QCOMPARE(w.pnlInButton->geometry().bottom() + 1, h - bottom);
+        const int row = w.butAddFile->mapTo(&w, QPoint(0, 0)).y();
+        QCOMPARE(w.butSelectAll->mapTo(&w, QPoint(0, 0)).y(), row);
+        QCOMPARE(w.butHelp->mapTo(&w, QPoint(0, 0)).y(), row);
+        QCOMPARE(w.butQuit->mapTo(&w, QPoint(0, 0)).y(), row);
+    }
+    QCOMPARE(w.pnlIn->width(), w.pnlOut->width() - (393 - 145) % 2);
 }
 
 void TestMainWindow::percentSignSwitchesTheUnit() {
