@@ -6,6 +6,7 @@
 #include "app/core/picture_formats.h"
 #include "app/window/imbrix_application.h"
 #include "app/window/main_window.h"
+#include "metafile/metafile_player.h"
 
 int main(int argc, char** argv) {
     TImbrixApplication app(argc, argv);
@@ -18,6 +19,7 @@ int main(int argc, char** argv) {
     QApplication::setFont(font);
 
     RegisterPictureFormats();
+    InstallMetafilePlayer();
     int code = 0;
     {
         TfrmMain frmMain;
