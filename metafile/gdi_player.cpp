@@ -382,7 +382,7 @@ QPen GdiPlayer::MakePen() const {
         pen.setWidthF(0);
         pen.setCosmetic(true);
     } else {
-        pen.setWidthF(std::min(std::fabs(p.width), 1e7));
+        pen.setWidthF(std::min(std::fabs(p.width), 65536.0));
     }
     return pen;
 }
