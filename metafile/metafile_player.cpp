@@ -43,8 +43,12 @@ void EnsureGuiApplication() {
     static int argc = 3;
     static char name[] = "imbrix", option[] = "-platform", platform[] = "offscreen";
     static char* argv[] = {name, option, platform, nullptr};
+    // Start-up chatter of the platform (no XDG_RUNTIME_DIR in a plain shell, and the like) is
+    // nothing a user converting a drawing can act on.
+    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
     static QGuiApplication* app = new QGuiApplication(argc, argv);
     (void)app;
+    qInstallMessageHandler(previous);
 }
 
 }  // namespace
