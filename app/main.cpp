@@ -12,6 +12,7 @@
 #include "app/window/imbrix_application.h"
 #include "app/window/instance_channel.h"
 #include "app/window/main_window.h"
+#include "metafile/metafile_player.h"
 
 namespace {
 
@@ -76,6 +77,7 @@ int main(int argc, char** argv) {
     QApplication::setFont(font);
 
     RegisterPictureFormats();
+    InstallMetafilePlayer();
     int code = 0;
     {
         TfrmMain frmMain;

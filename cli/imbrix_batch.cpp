@@ -16,6 +16,7 @@
 #include "cli/batch_options.h"
 #include "graphics/errors.h"
 #include "graphics/warning_sink.h"
+#include "metafile/metafile_player.h"
 
 namespace {
 
@@ -139,6 +140,8 @@ int main(int argc, char** argv) {
     }
 
     RegisterPictureFormats();
+    // Metafiles are drawn with QtGui, on the offscreen platform made when the first one is read.
+    InstallMetafilePlayer();
     SetWarningSink([](const std::string& message) {
         std::fprintf(stderr, "%s\n", message.c_str());
         std::fflush(stderr);

@@ -26,6 +26,7 @@ struct IconEntry {
 };
 
 TIconPngDecoder iconPngDecoder = nullptr;
+TMetafilePlayer metafilePlayer = nullptr;
 
 bool IsPngData(std::span<const uint8_t> data) {
     static const uint8_t signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
@@ -168,8 +169,18 @@ void TIcon::ReadPicture(TStream& stream) {
     SetTransparentColor(NoColor);
 }
 
-void TMetafile::ReadPicture(TStream&) {
-    throw EInvalidGraphic("Windows metafiles cannot be read: only raster pictures are supported");
+void SetMetafilePlayer(TMetafilePlayer player) { metafilePlayer = player; }
+TMetafilePlayer CurrentMetafilePlayer() { return metafilePlayer; }
+
+void TMetafile::ReadPicture(TStream& stream) {
+    if (!metafilePlayer) throw EInvalidGraphic("Windows metafiles cannot be read: only raster pictures are supported");
+    const std::vector<uint8_t> data = stream.ReadRest();
+    TBitmap result = metafilePlayer(data);
+    TProgressEvent listener = std::move(OnProgress);
+    static_cast<TBitmap&>(*this) = std::move(result);
+    OnProgress = std::move(listener);
+    Transparent = false;
+    SetTransparentColor(NoColor);
 }
 
 void TOleGraphic::ReadPicture(TStream&) {

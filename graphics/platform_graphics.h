@@ -19,7 +19,14 @@ public:
     void WritePicture(TStream& stream) override { TGraphic::WritePicture(stream); }
 };
 
-// Windows metafiles and enhanced metafiles: vector pictures we cannot render.
+// Plays a Windows metafile (placeable or not) or an enhanced metafile into a bitmap of its
+// frame size. graphics/ has no drawing engine of its own; the metafile layer installs its
+// player at start-up, and without one metafiles stay unsupported.
+using TMetafilePlayer = TBitmap (*)(std::span<const uint8_t> data);
+void SetMetafilePlayer(TMetafilePlayer player);
+TMetafilePlayer CurrentMetafilePlayer();
+
+// Windows metafiles and enhanced metafiles, drawn by the installed player on white.
 class TMetafile : public TBitmap {
     IMBRIX_GRAPHIC_CLASS()
 public:

@@ -6,7 +6,7 @@ set -u
 root=${1:-$(dirname "$0")/..}
 cd "$root" || exit 2
 
-stack=(graphics imageops readers/codecs readers gif jpeg app/core app/settings dialogs app/window app cli)
+stack=(graphics imageops icc readers/codecs readers gif jpeg metafile app/core app/settings dialogs app/window app cli)
 
 level_of() {
     local i

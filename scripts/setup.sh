@@ -25,9 +25,15 @@ packages=(
   locales
   # libFuzzer harnesses
   clang libclang-rt-14-dev
+  # a font for the metafile player's text (QtGui on the offscreen platform)
+  fonts-dejavu-core
 )
 if [ "${1:-}" = "--bench" ]; then
   packages+=(libvips-tools hyperfine)
+fi
+if [ "${1:-}" = "--office" ]; then
+  # LibreOffice without its windows: the metafile test of real WMF and EMF exports
+  packages+=(libreoffice-draw-nogui)
 fi
 if [ "${1:-}" = "--package" ]; then
   # make package: the .deb, its icons, its checks
