@@ -1,10 +1,8 @@
 #include "graphics/warning_sink.h"
 
 #include <mutex>
-#include <utility>
 
 namespace {
-thread_local WarningCapture* activeCapture = nullptr;
 std::mutex sinkMutex;
 WarningSink& CurrentSink() {
     static WarningSink sink;
@@ -19,17 +17,7 @@ WarningSink SetWarningSink(WarningSink sink) {
     return previous;
 }
 
-WarningCapture::WarningCapture() : outer_(activeCapture) { activeCapture = this; }
-
-WarningCapture::~WarningCapture() { activeCapture = outer_; }
-
-std::vector<std::string> WarningCapture::Take() { return std::exchange(messages_, {}); }
-
 void ShowWarning(const std::string& message) {
-    if (activeCapture) {
-        activeCapture->messages_.push_back(message);
-        return;
-    }
     WarningSink sink;
     {
         std::lock_guard lock(sinkMutex);
