@@ -8,7 +8,14 @@ WarningSink& CurrentSink() {
     static WarningSink sink;
     return sink;
 }
+thread_local WarningSink threadSink;
 }  // namespace
+
+WarningSink SetThreadWarningSink(WarningSink sink) {
+    WarningSink previous = std::move(threadSink);
+    threadSink = std::move(sink);
+    return previous;
+}
 
 WarningSink SetWarningSink(WarningSink sink) {
     std::lock_guard lock(sinkMutex);
@@ -18,6 +25,10 @@ WarningSink SetWarningSink(WarningSink sink) {
 }
 
 void ShowWarning(const std::string& message) {
+    if (threadSink) {
+        threadSink(message);
+        return;
+    }
     WarningSink sink;
     {
         std::lock_guard lock(sinkMutex);

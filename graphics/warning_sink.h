@@ -10,3 +10,7 @@ using WarningSink = std::function<void(const std::string& message)>;
 // Installs the sink and returns the previous one. An empty sink drops warnings.
 WarningSink SetWarningSink(WarningSink sink);
 void ShowWarning(const std::string& message);
+// A sink for the calling thread only, ahead of the process-wide one (empty: none); returns the
+// previous one. A load running beside the batch collects its warnings so that they can be
+// shown later, on the batch's thread, where a load in turn would have shown them.
+WarningSink SetThreadWarningSink(WarningSink sink);

@@ -1,5 +1,7 @@
 #include "app/core/lookahead_loader.h"
 
+#include "graphics/warning_sink.h"
+
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -36,6 +38,7 @@ void LookAheadLoader::Abandon() {
     result_.reset();
     path_.clear();
     failed_ = false;
+    warnings_.clear();
 }
 
 void LookAheadLoader::Start(const std::string& path) {
@@ -43,6 +46,7 @@ void LookAheadLoader::Start(const std::string& path) {
     path_ = path;
     try {
         worker_ = std::thread([this, path] {
+            SetThreadWarningSink([this](const std::string& message) { warnings_.push_back(message); });
             try {
                 result_ = load_(path);
             } catch (...) {
@@ -62,6 +66,9 @@ std::unique_ptr<TBitmap> LookAheadLoader::Take(const std::string& path) {
     }
     Join();
     std::unique_ptr<TBitmap> bitmap = failed_ ? nullptr : std::move(result_);
+    // A failed look-ahead's warnings come again when the file is loaded in its turn.
+    const std::vector<std::string> warnings = bitmap ? std::move(warnings_) : std::vector<std::string>();
     Abandon();
+    for (const std::string& message : warnings) ShowWarning(message);
     return bitmap;
 }

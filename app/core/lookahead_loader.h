@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "graphics/bitmap.h"
 
@@ -30,7 +31,8 @@ public:
 
     // Starts loading path; a look-ahead not taken yet is dropped first.
     void Start(const std::string& path);
-    // Waits for the look-ahead of path and hands its bitmap over. Null when none was started
+    // Waits for the look-ahead of path and hands its bitmap over, showing (ShowWarning) the
+    // warnings its load gave, now, on the calling thread. Null when none was started
     // for this path or it failed: the caller then loads the file itself, so a failure is
     // reported at its own place in the batch, with its own message (and a file that appeared
     // only after the look-ahead began is found).
@@ -47,4 +49,5 @@ private:
     // Written by the worker only; read after the join, which orders the two.
     std::unique_ptr<TBitmap> result_;
     bool failed_ = false;
+    std::vector<std::string> warnings_;
 };

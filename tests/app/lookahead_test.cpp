@@ -8,12 +8,14 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <thread>
 
 #include "app/core/lookahead_loader.h"
 #include "app/core/picture_formats.h"
 #include "app/core/pipeline.h"
 #include "graphics/bitmap.h"
 #include "graphics/picture.h"
+#include "graphics/warning_sink.h"
 #include "gif/gif_image.h"
 #include "jpeg/jpeg_image.h"
 #include "tests/app/recording_host.h"
@@ -178,9 +180,18 @@ TEST_F(LookAheadTest, AFileMendedWhileTheBatchRunsIsReadInItsTurn) {
 }
 
 TEST(LookAheadLoader, HandsOverOnlyTheFileItWasStartedFor) {
+    // Warnings of a load are shown by Take, on the taking thread; a failed or dropped load's
+    // never (the file is loaded again in its turn and warns then).
+    std::vector<std::string> shown;
+    const std::thread::id batchThread = std::this_thread::get_id();
+    WarningSink previous = SetWarningSink([&](const std::string& message) {
+        EXPECT_EQ(std::this_thread::get_id(), batchThread) << message;
+        shown.push_back(message);
+    });
     std::vector<std::string> loaded;  // read after each Take/Abandon, which join the worker
     LookAheadLoader loader([&](const std::string& path) -> std::unique_ptr<TBitmap> {
         loaded.push_back(path);
+        ShowWarning("warning from " + path);
         if (path == "fails") throw std::runtime_error("no");
         return std::make_unique<TBitmap>(static_cast<int>(path.size()), 1, TPixelFormat::pf24bit);
     });
@@ -198,5 +209,9 @@ TEST(LookAheadLoader, HandsOverOnlyTheFileItWasStartedFor) {
         EXPECT_FALSE(loader.Pending());
     }
     EXPECT_EQ(loaded, (std::vector<std::string>{"abc", "abcd", "fails", "ab"}));
-    loader.Start("left running");  // dropped by the destructor
+    EXPECT_EQ(shown, (std::vector<std::string>{"warning from abc", "warning from ab"}));
+    loader.Start("left running");  // dropped by Abandon
+    loader.Abandon();
+    EXPECT_EQ(shown.size(), 2u);
+    SetWarningSink(std::move(previous));
 }
