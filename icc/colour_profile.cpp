@@ -89,6 +89,13 @@ Transform MakeTransform(const Context& context, const Profile& from, cmsUInt32Nu
 // Every combination of these levels per channel goes through the transform.
 constexpr std::array<uint8_t, 9> kGridLevels = {0, 32, 64, 96, 128, 160, 192, 224, 255};
 
+// The header's colour space field, read from the bytes: LittleCMS hands it back as an enum
+// that a damaged profile can fill with any value, which C++ does not allow.
+uint32_t ColourSpace(std::span<const uint8_t> bytes) {
+    if (bytes.size() < 20) return 0;
+    return uint32_t(bytes[16]) << 24 | uint32_t(bytes[17]) << 16 | uint32_t(bytes[18]) << 8 | bytes[19];
+}
+
 bool ActsAsIdentity(cmsHTRANSFORM transform) {
     std::array<uint8_t, kGridLevels.size() * kGridLevels.size() * kGridLevels.size() * 3> in{}, out{};
     size_t i = 0;
@@ -111,7 +118,7 @@ bool IsSRGBProfile(std::span<const uint8_t> bytes) {
     Context context;
     if (!context.get()) return false;
     Profile profile = OpenProfile(context, bytes, nullptr);
-    if (!profile || cmsGetColorSpace(profile.get()) != cmsSigRgbData) return false;
+    if (!profile || ColourSpace(bytes) != cmsSigRgbData) return false;
     Transform t = MakeTransform(context, profile, TYPE_RGB_8, TYPE_RGB_8, 0, nullptr);
     return t && ActsAsIdentity(t.get());
 }
@@ -130,7 +137,7 @@ ProfileOutcome ConvertToSRGB(TBitmap& bitmap, std::span<const uint8_t> bytes, st
     }
     Profile profile = OpenProfile(context, bytes, problem);
     if (!profile) return ProfileOutcome::Unusable;
-    const cmsColorSpaceSignature space = cmsGetColorSpace(profile.get());
+    const uint32_t space = ColourSpace(bytes);
     const bool alpha = format == TPixelFormat::pf32bit;
     const int width = bitmap.Width(), height = bitmap.Height();
 
@@ -186,7 +193,7 @@ std::unique_ptr<CmykToSRGB> CmykToSRGB::Create(std::span<const uint8_t> bytes, b
     }
     Profile profile = OpenProfile(context, bytes, problem);
     if (!profile) return nullptr;
-    if (cmsGetColorSpace(profile.get()) != cmsSigCmykData) {
+    if (ColourSpace(bytes) != cmsSigCmykData) {
         SetProblem(problem, "the profile is not for CMYK pixels");
         return nullptr;
     }
