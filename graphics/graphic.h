@@ -85,6 +85,9 @@ public:
     void WritePictureFileExclusive(const std::string& path);
     // Assignment from a Bitmap, for the writable classes.
     virtual void AssignBitmap(TBitmap& source);
+    // A picture that only recognised its file and had another class read it hands that
+    // picture over, so its container keeps the class the file's type would have chosen.
+    virtual std::unique_ptr<TGraphic> TakeRecognisedPicture() { return nullptr; }
 
     bool Transparent = false;
     TProgressEvent OnProgress;

@@ -13,7 +13,6 @@
 
 IMBRIX_DEFINE_GRAPHIC_CLASS(TIcon, TBitmap);
 IMBRIX_DEFINE_GRAPHIC_CLASS(TMetafile, TBitmap);
-IMBRIX_DEFINE_GRAPHIC_CLASS(TOleGraphic, TBitmap);
 
 namespace {
 
@@ -170,8 +169,4 @@ void TIcon::ReadPicture(TStream& stream) {
 
 void TMetafile::ReadPicture(TStream&) {
     throw EInvalidGraphic("Windows metafiles cannot be read: only raster pictures are supported");
-}
-
-void TOleGraphic::ReadPicture(TStream&) {
-    throw EInvalidGraphic("Cannot tell the picture type of a file name without an extension");
 }
