@@ -37,6 +37,9 @@ struct Head {
 
 bool IsJpeg(const Head& h) { return h.starts("\xFF\xD8\xFF", 3); }
 bool IsGif(const Head& h) { return h.starts("GIF87a", 6) || h.starts("GIF89a", 6); }
+// The byte order mark and 42. The reader's probe also wants the first directory inside the
+// file; a cut-off TIFF should still reach the TIFF reader and get its message.
+bool IsTiff(const Head& h) { return h.starts("II*\0", 4) || h.starts("MM\0*", 4); }
 
 // "BM" alone is too common a start; the info header's size must be one a bitmap can have.
 bool IsBmp(const Head& h) {
@@ -88,7 +91,7 @@ constexpr PictureType kTypes[] = {
     {"png", "PNG", nullptr, &TPNGGraphic::ProbeStream},
     {"jpg", "JPEG", &IsJpeg, nullptr},
     {"gif", "GIF", &IsGif, nullptr},
-    {"tif", "TIFF", nullptr, &TTIFFGraphic::ProbeStream},
+    {"tif", "TIFF", &IsTiff, nullptr},
     {"eps", "EPS with a TIFF preview", nullptr, &TEPSGraphic::ProbeStream},
     {"psp", "Paint Shop Pro", nullptr, &TPSPGraphic::ProbeStream},
     {"psd", "Photoshop", nullptr, &TPSDGraphic::ProbeStream},
