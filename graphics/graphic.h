@@ -90,6 +90,9 @@ public:
     // picture's size (no transparency), leaving the graphic empty; nullptr otherwise, and the
     // graphic untouched. Lets the working bitmap be taken instead of copied.
     virtual std::unique_ptr<TBitmap> TakePlainBitmap();
+    // A picture that only recognised its file and had another class read it hands that
+    // picture over, so its container keeps the class the file's type would have chosen.
+    virtual std::unique_ptr<TGraphic> TakeRecognisedPicture() { return nullptr; }
 
     bool Transparent = false;
     TProgressEvent OnProgress;

@@ -56,5 +56,6 @@ void TPicture::LoadPictureFile(const std::string& path) {
     std::unique_ptr<TGraphic> graphic = graphicClass->create();
     if (OnProgress) graphic->OnProgress = OnProgress;
     graphic->ReadPictureFile(path);
+    if (std::unique_ptr<TGraphic> recognised = graphic->TakeRecognisedPicture()) graphic = std::move(recognised);
     graphic_ = std::move(graphic);
 }

@@ -13,7 +13,6 @@
 
 IMBRIX_DEFINE_GRAPHIC_CLASS(TIcon, TBitmap);
 IMBRIX_DEFINE_GRAPHIC_CLASS(TMetafile, TBitmap);
-IMBRIX_DEFINE_GRAPHIC_CLASS(TOleGraphic, TBitmap);
 
 namespace {
 
@@ -181,8 +180,4 @@ void TMetafile::ReadPicture(TStream& stream) {
     OnProgress = std::move(listener);
     Transparent = false;
     SetTransparentColor(NoColor);
-}
-
-void TOleGraphic::ReadPicture(TStream&) {
-    throw EInvalidGraphic("Cannot tell the picture type of a file name without an extension");
 }

@@ -1,6 +1,6 @@
 #pragma once
-// The toolkit's other picture classes: icons, metafiles and the generic loader for file
-// names without an extension.
+// The toolkit's other picture classes: icons and metafiles. The generic loader for file names
+// without an extension is TOleGraphic in readers/ole_graphic.h, since it uses the readers' probes.
 #include "graphics/bitmap.h"
 
 #include <span>
@@ -28,15 +28,6 @@ TMetafilePlayer CurrentMetafilePlayer();
 
 // Windows metafiles and enhanced metafiles, drawn by the installed player on white.
 class TMetafile : public TBitmap {
-    IMBRIX_GRAPHIC_CLASS()
-public:
-    void ReadPicture(TStream& stream) override;
-    bool CanWrite() const override { return false; }
-    void WritePicture(TStream& stream) override { TGraphic::WritePicture(stream); }
-};
-
-// The generic loader chosen for file names without an extension.
-class TOleGraphic : public TBitmap {
     IMBRIX_GRAPHIC_CLASS()
 public:
     void ReadPicture(TStream& stream) override;

@@ -9,6 +9,7 @@
 #include "readers/autodesk_reader.h"
 #include "readers/cut_reader.h"
 #include "readers/heif_reader.h"
+#include "readers/ole_graphic.h"
 #include "readers/pcd_reader.h"
 #include "readers/pcx_reader.h"
 #include "readers/png_reader.h"

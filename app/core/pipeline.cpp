@@ -25,6 +25,7 @@
 #include "imageops/rotate.h"
 #include "gif/gif_image.h"
 #include "jpeg/jpeg_image.h"
+#include "readers/ole_graphic.h"
 #include "readers/png_writer.h"
 
 namespace {
@@ -178,8 +179,13 @@ TargetSize ComputeTargetSize(int baseWidth, int baseHeight, const ScaleChoice& c
 std::string ResultExtension(int outputType, const std::string& sourcePath) {
     if (outputType < 0 || outputType >= static_cast<int>(OutputTypeTable.size())) throw ERangeError();
     const std::string extension = OutputTypeTable[static_cast<size_t>(outputType)].extension;
-    if (extension == ".*") return FileExtensionWithDot(sourcePath);
-    return extension;
+    if (extension != ".*") return extension;
+    const std::string own = FileExtensionWithDot(sourcePath);
+    if (own.size() > 1) return own;
+    // A file that lost its extension was loaded as the type its first bytes show; its copy
+    // is that type too, named so that mail programs and uploaders know it.
+    const std::string type = RecognisePictureFile(sourcePath);
+    return type.empty() ? own : "." + type;
 }
 
 std::string ResultStem(const TSettingsRecord& settings, const std::string& sourcePath) {

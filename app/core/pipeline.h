@@ -132,8 +132,9 @@ std::string BatchRefusal(const TSettingsRecord& settings, const ScaleChoice& cho
 TargetSize ComputeTargetSize(int baseWidth, int baseHeight, const ScaleChoice& choice, bool preserveAspectRatio);
 
 // The extension a result gets: the output type's, or for "Same as original" the source's own
-// (with its dot, in its own letter case, "" when none). An index outside the table fails
-// with "Range check error".
+// (with its dot, in its own letter case); a source without one (or ending in a dot) gets the
+// extension of the type its first bytes show (".jpg" for a JPEG), "" when none is known. An
+// index outside the table fails with "Range check error".
 std::string ResultExtension(int outputType, const std::string& sourcePath);
 // WorkDir + Prefix + source name without folder and extension + Suffix.
 std::string ResultStem(const TSettingsRecord& settings, const std::string& sourcePath);
