@@ -63,7 +63,7 @@ protected:
         dir_ = new testsupport::TempDir();
         WriteProfiles(*dir_);
         const char* source = std::getenv("IMBRIX_SOURCE");
-        const std::string script = std::string(source ? source : ".") + "/tests/app/phone_cases.py";
+        const std::string script = std::string(source ? source : IMBRIX_TEST_SOURCE_DIR) + "/tests/app/phone_cases.py";
         ready_ = testsupport::RunCommand(std::string(testsupport::kSystemPython) + " " + script + " " +
                                          dir_->path().string()) == 0;
     }
