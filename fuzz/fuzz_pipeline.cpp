@@ -14,6 +14,7 @@
 #include "fuzz/harness.h"
 #include "graphics/bitmap.h"
 #include "graphics/picture.h"
+#include "graphics/picture_to_bitmap.h"
 #include "graphics/stream.h"
 #include "imageops/resample.h"
 #include "imageops/rotate.h"

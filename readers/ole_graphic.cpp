@@ -7,6 +7,7 @@
 #include "graphics/picture.h"
 #include "graphics/stream.h"
 #include "readers/autodesk_reader.h"
+#include "readers/heif_reader.h"
 #include "readers/pcd_reader.h"
 #include "readers/pcx_reader.h"
 #include "readers/png_reader.h"
@@ -16,6 +17,7 @@
 #include "readers/rla_reader.h"
 #include "readers/sgi_reader.h"
 #include "readers/tiff_reader.h"
+#include "readers/webp_reader.h"
 
 IMBRIX_DEFINE_GRAPHIC_CLASS(TOleGraphic, TGraphic);
 
@@ -95,6 +97,8 @@ constexpr PictureType kTypes[] = {
     {"eps", "EPS with a TIFF preview", nullptr, &TEPSGraphic::ProbeStream},
     {"psp", "Paint Shop Pro", nullptr, &TPSPGraphic::ProbeStream},
     {"psd", "Photoshop", nullptr, &TPSDGraphic::ProbeStream},
+    {"heic", "HEIC/HEIF/AVIF", nullptr, &THEIFGraphic::ProbeStream},
+    {"webp", "WebP", nullptr, &TWebPGraphic::ProbeStream},
     {"emf", "EMF", &IsEmf, nullptr},
     {"wmf", "WMF", &IsWmf, nullptr},
     {"bmp", "BMP", &IsBmp, nullptr},

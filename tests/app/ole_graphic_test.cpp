@@ -14,6 +14,7 @@
 #include "graphics/byte_reader.h"
 #include "graphics/errors.h"
 #include "graphics/picture.h"
+#include "graphics/picture_to_bitmap.h"
 #include "graphics/stream.h"
 #include "gif/gif_image.h"
 #include "jpeg/jpeg_image.h"
