@@ -59,10 +59,7 @@ std::string Compare(const Outcome& withExt, const Outcome& without) {
     return diff == -1 ? "" : "pixels differ (first difference " + std::to_string(diff) + ")";
 }
 
-fs::path SourceDir() {
-    if (const char* source = std::getenv("IMBRIX_SOURCE")) return source;
-    return fs::path(__FILE__).parent_path().parent_path().parent_path();
-}
+fs::path SourceDir() { return IMBRIX_TEST_SOURCE_DIR; }
 
 using Bytes = std::vector<uint8_t>;
 

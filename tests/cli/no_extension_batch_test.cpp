@@ -42,7 +42,7 @@ BatchRun Batch(const std::string& type, const std::vector<std::string>& files) {
 }  // namespace
 
 TEST(NoExtensionBatch, ConvertsLikeTheSameFileWithItsExtension) {
-    const fs::path seeds = fs::path(std::getenv("IMBRIX_SOURCE") ? std::getenv("IMBRIX_SOURCE") : "") / "fuzz" / "corpus";
+    const fs::path seeds = fs::path(IMBRIX_TEST_SOURCE_DIR) / "fuzz" / "corpus";
     ASSERT_TRUE(fs::is_directory(seeds)) << seeds;
     // Writable and unwritable source types; the stems tell the results apart.
     const std::pair<const char*, const char*> sources[] = {
