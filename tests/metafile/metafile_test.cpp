@@ -19,7 +19,7 @@ using namespace testmeta;
 namespace {
 
 // COLORREF values: 0x00BBGGRR.
-constexpr uint32_t kRedRef = 0x0000FF, kGreenRef = 0x00FF00, kBlueRef = 0xFF0000, kBlackRef = 0;
+constexpr uint32_t kRedRef = 0x0000FF, kGreenRef = 0x00FF00, kBlueRef = 0xFF0000;
 const TColor kRed = RGBColor(255, 0, 0), kGreen = RGBColor(0, 255, 0), kBlue = RGBColor(0, 0, 255),
              kWhite = RGBColor(255, 255, 255);
 
