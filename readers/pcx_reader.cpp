@@ -189,8 +189,10 @@ void TPCXGraphic::ReadPicture(TStream& stream) {
                        static_cast<int32_t>(std::min<size_t>(pictureSize, INT32_MAX)));
         decoder.DecodeEnd();
     } else {
-        // Stored data shorter than the picture: the missing rows stay black (zeros).
-        std::memcpy(buffer.data(), packed.data(), std::min(packed.size(), pictureSize));
+        // Stored data shorter than the picture: the missing rows stay black (zeros). A picture
+        // of no bytes has no buffer to copy into.
+        const size_t stored = std::min(packed.size(), pictureSize);
+        if (stored != 0) std::memcpy(buffer.data(), packed.data(), stored);
     }
     EndProgress();
 
