@@ -12,6 +12,7 @@
 #include "graphics/errors.h"
 #include "graphics/size_check.h"
 #include "graphics/stream.h"
+#include "readers/heif_canvas.h"
 
 IMBRIX_DEFINE_GRAPHIC_CLASS(THEIFGraphic, TGraphicReader);
 
@@ -157,6 +158,10 @@ void THEIFGraphic::ReadPicture(TStream& stream) {
     const int64_t codedWidth = heif_image_handle_get_ispe_width(handle);
     const int64_t codedHeight = heif_image_handle_get_ispe_height(handle);
     CheckPictureSize(std::max<int64_t>(codedWidth, 1), std::max<int64_t>(codedHeight, 1), 32, 4);
+    // So must every grid's and overlay's canvas: libheif clears it whole before decoding a tile,
+    // and its size is stated apart from the size property checked above.
+    for (const HeifCanvasSize& canvas : HeifDerivedCanvasSizes(data.data()))
+        CheckPictureSize(std::max<int64_t>(canvas.width, 1), std::max<int64_t>(canvas.height, 1), 32, 4);
     const bool alpha = Properties.HasAlpha;
     SetBitmapFormatAndSize(alpha ? TPixelFormat::pf32bit : TPixelFormat::pf24bit, Properties.Width, Properties.Height,
                            kHEIFLabel);
