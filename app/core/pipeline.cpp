@@ -57,6 +57,7 @@ public:
         while (fd_ >= 0 && done < count) {
             const ssize_t put = ::pwrite(fd_, in + done, count - done, static_cast<off_t>(position_ + done));
             if (put < 0 && errno == EINTR) continue;
+            if (put < 0) error_ = errno;
             if (put <= 0) break;
             done += static_cast<size_t>(put);
         }
@@ -70,18 +71,29 @@ public:
         return fd_ >= 0 && ::fstat(fd_, &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
     }
     int Descriptor() const { return fd_; }
+    // The system's reason for the last failed write or close, 0 when it gave none.
+    int Error() const { return error_; }
     // Closing can report a late write failure (full disk on some file systems).
     bool Close() {
         if (fd_ < 0) return true;
         const int rc = ::close(fd_);
+        if (rc != 0) error_ = errno;
         fd_ = -1;
         return rc == 0;
     }
 
 private:
     int fd_;
+    int error_ = 0;
     uint64_t position_ = 0;
 };
+
+// A result that could not be written in full names the file and the disk's reason (a full
+// disk, a quota), not only that a stream failed.
+EWriteError WriteFailure(const std::string& path, int error) {
+    return EWriteError(FormatMessage("Cannot write file \"%s\". %s", path.c_str(),
+                                     error != 0 ? std::strerror(error) : kStreamWriteError));
+}
 
 bool FileExists(const std::string& path) {
     struct stat st {};
@@ -274,9 +286,14 @@ FileIdentity ReservedResult::Commit() {
         id.ModifiedNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
     }
     // A late write failure (reported only at close on some file systems) still removes the file.
-    if (!stream->Close()) throw EWriteError(kStreamWriteError);
+    if (!stream->Close()) throw WriteFailure();
     committed_ = true;
     return id;
+}
+
+EWriteError ReservedResult::WriteFailure() const {
+    const auto* stream = static_cast<const DescriptorStream*>(stream_.get());
+    return ::WriteFailure(path_, stream ? stream->Error() : 0);
 }
 
 bool SaveResult(TBitmap& bitmap, TStream& stream, const std::string& extension, int quality) {
@@ -313,8 +330,12 @@ bool SaveResult(TBitmap& bitmap, const std::string& path, const std::string& ext
     if (fd < 0) throw EFCreateError(FormatMessage("Cannot create file \"%s\". %s", path.c_str(), std::strerror(errno)));
     DescriptorStream stream(fd);
     try {
-        SaveResult(bitmap, stream, extension, quality);
-        if (!stream.Close()) throw EWriteError(kStreamWriteError);
+        try {
+            SaveResult(bitmap, stream, extension, quality);
+            if (!stream.Close()) throw EWriteError(kStreamWriteError);
+        } catch (const EWriteError&) {
+            throw WriteFailure(path, stream.Error());
+        }
     } catch (...) {
         stream.Close();
         ::unlink(path.c_str());
@@ -440,13 +461,17 @@ FileResult RunFile(PipelineHost& host, const std::string& path, FileTrack& track
     host.StepProgress();
 
     std::optional<SizeLimitOutcome> limited;
-    if (settings.MaxJPEGKB > 0 && LowerCase(extension) == ".jpg") {
-        // Every trial is encoded in memory; the file is written once, with the one that fits.
-        LimitedJpeg fit = EncodeJpegWithinLimit(*result, settings.JPEGQuality, settings.MaxJPEGKB);
-        reserved->Stream().WriteBytes(fit.Bytes);
-        limited = fit.Outcome;
-    } else {
-        SaveResult(*result, reserved->Stream(), extension, settings.JPEGQuality);
+    try {
+        if (settings.MaxJPEGKB > 0 && LowerCase(extension) == ".jpg") {
+            // Every trial is encoded in memory; the file is written once, with the one that fits.
+            LimitedJpeg fit = EncodeJpegWithinLimit(*result, settings.JPEGQuality, settings.MaxJPEGKB);
+            reserved->Stream().WriteBytes(fit.Bytes);
+            limited = fit.Outcome;
+        } else {
+            SaveResult(*result, reserved->Stream(), extension, settings.JPEGQuality);
+        }
+    } catch (const EWriteError&) {
+        throw reserved->WriteFailure();  // the partial file goes with reserved
     }
     const FileIdentity identity = reserved->Commit();
     host.ResultWritten(resultPath, identity);
