@@ -87,10 +87,15 @@ struct FaultCase {
     std::set<std::string> afterClear;  // the working folder after Clear Trays
 };
 
-std::string FullDisk(Env& env, RecordingHost&) {
-    env.mount.emplace(env.work, 0, "size=64k");
-    if (!env.mount->Mounted()) env.fileSizeLimit = 64 * 1024;
-    return {};
+// A disk with room for the small results only, written as this output type.
+std::function<std::string(Env&, RecordingHost&)> FullDisk(int outputType, int maxJpegKB = 0) {
+    return [=](Env& env, RecordingHost& host) {
+        host.settings.OutputType = outputType;
+        host.settings.MaxJPEGKB = maxJpegKB;
+        env.mount.emplace(env.work, 0, "size=16k");
+        if (!env.mount->Mounted()) env.fileSizeLimit = 16 * 1024;
+        return std::string();
+    };
 }
 
 std::string ReadOnlyFolder(Env& env, RecordingHost&) {
@@ -109,8 +114,16 @@ std::string ReadOnlyFolder(Env& env, RecordingHost&) {
 TEST(WriteFaults, EachFaultLeavesOnlyWholeResultsOfOursAndNeverTouchesAnotherFile) {
     RegisterPictureFormats();
     const std::vector<FaultCase> cases = {
-        {"full disk: the partial result is removed and the batch stops", FullDisk,
+        {"full disk: the partial result is removed and the batch stops", FullDisk(1),
          "Cannot write file \"WORK/b.bmp\". ", BatchOutcome::Stopped, {"a.bmp"}, {"a.bmp"}, nullptr, {}},
+        {"full disk as JPEG", FullDisk(2), "Cannot write file \"WORK/b.jpg\". ", BatchOutcome::Stopped, {"a.jpg"},
+         {"a.jpg"}, nullptr, {}},
+        {"full disk as JPEG under a size limit", FullDisk(2, 500), "Cannot write file \"WORK/b.jpg\". ",
+         BatchOutcome::Stopped, {"a.jpg"}, {"a.jpg"}, nullptr, {}},
+        {"full disk as GIF", FullDisk(3), "Cannot write file \"WORK/b.gif\". ", BatchOutcome::Stopped, {"a.gif"},
+         {"a.gif"}, nullptr, {}},
+        {"full disk as PNG", FullDisk(4), "Cannot write file \"WORK/b.png\". ", BatchOutcome::Stopped, {"a.png"},
+         {"a.png"}, nullptr, {}},
         {"read-only working folder", ReadOnlyFolder, "Cannot create file \"WORK/a.bmp\". ", BatchOutcome::Stopped,
          {}, {}, nullptr, {}},
         {"a source vanishes before its turn",
@@ -189,10 +202,14 @@ TEST(WriteFaults, EachFaultLeavesOnlyWholeResultsOfOursAndNeverTouchesAnotherFil
         std::vector<std::string> out;
         for (const std::string& path : host.trays.Paths(TTray::Out)) out.push_back(ExtractFileName(path));
         EXPECT_EQ(out, fc.outEntries);
-        // Every Out entry is a whole picture that reads back at its source's size.
+        // Every Out entry is a whole file (a bitmap result as long as its source).
         for (const std::string& name : out) {
             ASSERT_TRUE(fs::exists(env.Work(name))) << name;
-            EXPECT_EQ(FileSizeOf(env.Work(name)), FileSizeOf(env.src.file(name.substr(0, 1) + ".bmp"))) << name;
+            if (host.settings.OutputType == 1) {
+                EXPECT_EQ(FileSizeOf(env.Work(name)), FileSizeOf(env.src.file(name.substr(0, 1) + ".bmp"))) << name;
+            } else {
+                EXPECT_GT(FileSizeOf(env.Work(name)), 0) << name;
+            }
         }
         // Every source is listed once; those without a result say why.
         EXPECT_EQ(host.trays.Count(TTray::In), 3u);
