@@ -95,6 +95,15 @@ EWriteError WriteFailure(const std::string& path, int error) {
                                      error != 0 ? std::strerror(error) : kStreamWriteError));
 }
 
+// Removes a file we created, but only while the name still refers to it: a file another
+// program put under the name meanwhile is not ours to delete.
+void RemoveIfStill(const std::string& path, uint64_t device, uint64_t inode) noexcept {
+    struct stat named {};
+    if (::lstat(path.c_str(), &named) == 0 && static_cast<uint64_t>(named.st_dev) == device &&
+        static_cast<uint64_t>(named.st_ino) == inode)
+        ::unlink(path.c_str());
+}
+
 bool FileExists(const std::string& path) {
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0;
@@ -266,11 +275,7 @@ void ReservedResult::Discard() noexcept {
     if (!stream_ || committed_) return;
     static_cast<DescriptorStream*>(stream_.get())->Close();
     stream_.reset();
-    // Remove the partial file, but only while the name still refers to the file we created.
-    struct stat named {};
-    if (::lstat(path_.c_str(), &named) == 0 && static_cast<uint64_t>(named.st_dev) == device_ &&
-        static_cast<uint64_t>(named.st_ino) == inode_)
-        ::unlink(path_.c_str());
+    RemoveIfStill(path_, device_, inode_);  // the partial file
 }
 
 TStream& ReservedResult::Stream() { return *stream_; }
@@ -329,6 +334,8 @@ bool SaveResult(TBitmap& bitmap, const std::string& path, const std::string& ext
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0) throw EFCreateError(FormatMessage("Cannot create file \"%s\". %s", path.c_str(), std::strerror(errno)));
     DescriptorStream stream(fd);
+    struct stat created {};
+    ::fstat(fd, &created);
     try {
         try {
             SaveResult(bitmap, stream, extension, quality);
@@ -338,7 +345,7 @@ bool SaveResult(TBitmap& bitmap, const std::string& path, const std::string& ext
         }
     } catch (...) {
         stream.Close();
-        ::unlink(path.c_str());
+        RemoveIfStill(path, static_cast<uint64_t>(created.st_dev), static_cast<uint64_t>(created.st_ino));
         throw;
     }
     return true;
