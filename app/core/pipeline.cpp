@@ -57,6 +57,7 @@ public:
         while (fd_ >= 0 && done < count) {
             const ssize_t put = ::pwrite(fd_, in + done, count - done, static_cast<off_t>(position_ + done));
             if (put < 0 && errno == EINTR) continue;
+            if (put < 0) error_ = errno;
             if (put <= 0) break;
             done += static_cast<size_t>(put);
         }
@@ -70,18 +71,38 @@ public:
         return fd_ >= 0 && ::fstat(fd_, &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
     }
     int Descriptor() const { return fd_; }
+    // The system's reason for the last failed write or close, 0 when it gave none.
+    int Error() const { return error_; }
     // Closing can report a late write failure (full disk on some file systems).
     bool Close() {
         if (fd_ < 0) return true;
         const int rc = ::close(fd_);
+        if (rc != 0) error_ = errno;
         fd_ = -1;
         return rc == 0;
     }
 
 private:
     int fd_;
+    int error_ = 0;
     uint64_t position_ = 0;
 };
+
+// A result that could not be written in full names the file and the disk's reason (a full
+// disk, a quota), not only that a stream failed.
+EWriteError WriteFailure(const std::string& path, int error) {
+    return EWriteError(FormatMessage("Cannot write file \"%s\". %s", path.c_str(),
+                                     error != 0 ? std::strerror(error) : kStreamWriteError));
+}
+
+// Removes a file we created, but only while the name still refers to it: a file another
+// program put under the name meanwhile is not ours to delete.
+void RemoveIfStill(const std::string& path, uint64_t device, uint64_t inode) noexcept {
+    struct stat named {};
+    if (::lstat(path.c_str(), &named) == 0 && static_cast<uint64_t>(named.st_dev) == device &&
+        static_cast<uint64_t>(named.st_ino) == inode)
+        ::unlink(path.c_str());
+}
 
 bool FileExists(const std::string& path) {
     struct stat st {};
@@ -254,11 +275,7 @@ void ReservedResult::Discard() noexcept {
     if (!stream_ || committed_) return;
     static_cast<DescriptorStream*>(stream_.get())->Close();
     stream_.reset();
-    // Remove the partial file, but only while the name still refers to the file we created.
-    struct stat named {};
-    if (::lstat(path_.c_str(), &named) == 0 && static_cast<uint64_t>(named.st_dev) == device_ &&
-        static_cast<uint64_t>(named.st_ino) == inode_)
-        ::unlink(path_.c_str());
+    RemoveIfStill(path_, device_, inode_);  // the partial file
 }
 
 TStream& ReservedResult::Stream() { return *stream_; }
@@ -274,9 +291,14 @@ FileIdentity ReservedResult::Commit() {
         id.ModifiedNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
     }
     // A late write failure (reported only at close on some file systems) still removes the file.
-    if (!stream->Close()) throw EWriteError(kStreamWriteError);
+    if (!stream->Close()) throw WriteFailure();
     committed_ = true;
     return id;
+}
+
+EWriteError ReservedResult::WriteFailure() const {
+    const auto* stream = static_cast<const DescriptorStream*>(stream_.get());
+    return ::WriteFailure(path_, stream ? stream->Error() : 0);
 }
 
 bool SaveResult(TBitmap& bitmap, TStream& stream, const std::string& extension, int quality) {
@@ -312,12 +334,18 @@ bool SaveResult(TBitmap& bitmap, const std::string& path, const std::string& ext
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0) throw EFCreateError(FormatMessage("Cannot create file \"%s\". %s", path.c_str(), std::strerror(errno)));
     DescriptorStream stream(fd);
+    struct stat created {};
+    ::fstat(fd, &created);
     try {
-        SaveResult(bitmap, stream, extension, quality);
-        if (!stream.Close()) throw EWriteError(kStreamWriteError);
+        try {
+            SaveResult(bitmap, stream, extension, quality);
+            if (!stream.Close()) throw EWriteError(kStreamWriteError);
+        } catch (const EWriteError&) {
+            throw WriteFailure(path, stream.Error());
+        }
     } catch (...) {
         stream.Close();
-        ::unlink(path.c_str());
+        RemoveIfStill(path, static_cast<uint64_t>(created.st_dev), static_cast<uint64_t>(created.st_ino));
         throw;
     }
     return true;
@@ -440,13 +468,17 @@ FileResult RunFile(PipelineHost& host, const std::string& path, FileTrack& track
     host.StepProgress();
 
     std::optional<SizeLimitOutcome> limited;
-    if (settings.MaxJPEGKB > 0 && LowerCase(extension) == ".jpg") {
-        // Every trial is encoded in memory; the file is written once, with the one that fits.
-        LimitedJpeg fit = EncodeJpegWithinLimit(*result, settings.JPEGQuality, settings.MaxJPEGKB);
-        reserved->Stream().WriteBytes(fit.Bytes);
-        limited = fit.Outcome;
-    } else {
-        SaveResult(*result, reserved->Stream(), extension, settings.JPEGQuality);
+    try {
+        if (settings.MaxJPEGKB > 0 && LowerCase(extension) == ".jpg") {
+            // Every trial is encoded in memory; the file is written once, with the one that fits.
+            LimitedJpeg fit = EncodeJpegWithinLimit(*result, settings.JPEGQuality, settings.MaxJPEGKB);
+            reserved->Stream().WriteBytes(fit.Bytes);
+            limited = fit.Outcome;
+        } else {
+            SaveResult(*result, reserved->Stream(), extension, settings.JPEGQuality);
+        }
+    } catch (const EWriteError&) {
+        throw reserved->WriteFailure();  // the partial file goes with reserved
     }
     const FileIdentity identity = reserved->Commit();
     host.ResultWritten(resultPath, identity);

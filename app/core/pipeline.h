@@ -14,6 +14,7 @@
 #include "app/core/thumbnail.h"
 #include "app/core/tray_model.h"
 #include "graphics/bitmap.h"
+#include "graphics/errors.h"
 
 class TGraphic;
 class TStream;
@@ -158,8 +159,12 @@ public:
 
     const std::string& Path() const { return path_; }
     TStream& Stream();
-    // Keeps the file; returns its identity.
+    // Keeps the file; returns its identity. A failure reported at close fails with
+    // WriteFailure() and the file is removed.
     FileIdentity Commit();
+    // "Cannot write file "%s". %s" with the system's reason for the failed write (a full
+    // disk), for a writer's short write to Stream().
+    EWriteError WriteFailure() const;
 
 private:
     ReservedResult() = default;
@@ -174,7 +179,8 @@ private:
 // ".bmp" 24-bit, ".png" 8-bit RGB). Returns false, writing nothing, for any other
 // extension. A quality outside 1..100 fails with "Range check error".
 bool SaveResult(TBitmap& bitmap, TStream& stream, const std::string& extension, int quality);
-// The same into a new file that must not exist yet; a failed write removes it.
+// The same into a new file that must not exist yet; a failed write removes it and fails with
+// "Cannot write file "%s". %s".
 bool SaveResult(TBitmap& bitmap, const std::string& path, const std::string& extension, int quality);
 
 // The text of the top-level error box: a full stop is added when the last character comes
