@@ -100,6 +100,8 @@ def psd(im, icc):
     w, h = im.size
     mode = {"RGB": 3, "CMYK": 4}[im.mode]
     channels = len(im.getbands())
+    if im.mode == "CMYK":  # Photoshop stores ink as 255 minus its amount
+        im = Image.eval(im, lambda v: 255 - v)
     block = b"8BIM" + struct.pack(">H", 1039) + b"\0\0" + struct.pack(">I", len(icc)) + icc
     if len(icc) % 2:
         block += b"\0"
@@ -118,3 +120,8 @@ for name in ("p3", "adobe"):
     save(f"{name}.psd", psd(im, icc))
     ImageCms.profileToProfile(im, ImageCms.ImageCmsProfile(io.BytesIO(icc)), srgb, renderingIntent=intent,
                               outputMode="RGB").save(f"{out}/ref_{name}_psd.ppm")
+
+save("inks.psd", psd(cmyk, inks))
+ImageCms.profileToProfile(cmyk, ImageCms.ImageCmsProfile(io.BytesIO(inks)), srgb, renderingIntent=intent,
+                          outputMode="RGB").save(f"{out}/ref_inks_psd.ppm")
+save("inks_bare.psd", psd(cmyk, b""))

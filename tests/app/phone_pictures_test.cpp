@@ -197,8 +197,8 @@ TEST_F(PhonePictures, EmbeddedProfilesConvertAsImageCmsDoes) {
         << "chunks out of order: " << where;
 }
 
-// Profiles that reach the colours another way: Photoshop's image resource, and a CMYK JPEG,
-// whose printer profile replaces the plain ink formula while decoding.
+// Profiles that reach the colours another way: Photoshop's image resource, and CMYK JPEG and
+// Photoshop files, whose printer profile replaces the plain ink formula while decoding.
 TEST_F(PhonePictures, PhotoshopAndCmykProfilesConvertAsImageCmsDoes) {
     struct Case {
         const char* file;
@@ -206,7 +206,8 @@ TEST_F(PhonePictures, PhotoshopAndCmykProfilesConvertAsImageCmsDoes) {
         const char* withoutProfile;  // the same pixels as they come out without the profile
     };
     for (const Case c : {Case{"p3.psd", "ref_p3_psd.ppm", nullptr}, Case{"adobe.psd", "ref_adobe_psd.ppm", nullptr},
-                         Case{"inks.jpg", "ref_inks_jpg.ppm", "inks_bare.jpg"}}) {
+                         Case{"inks.jpg", "ref_inks_jpg.ppm", "inks_bare.jpg"},
+                         Case{"inks.psd", "ref_inks_psd.ppm", "inks_bare.psd"}}) {
         std::vector<std::string> warnings;
         const auto converted = Load(c.file, true, &warnings);
         ASSERT_TRUE(converted) << c.file;
