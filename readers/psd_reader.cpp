@@ -1,6 +1,7 @@
 #include "readers/psd_reader.h"
 
 #include "readers/embedded_profile.h"
+#include "icc/colour_profile.h"
 
 #include <algorithm>
 #include <cctype>
@@ -166,6 +167,18 @@ void TPSDGraphic::ReadPicture(TStream& stream) {
         IccProfile = PhotoshopResourceProfile(data.bytes(resourceLength));
         IccProfileProblem.clear();
     }
+    // Inks with a printer profile go through it instead of the plain formula. The profile is
+    // then used up here: what reaches the working bitmap is sRGB already, and any other
+    // profile on inks (an RGB one) cannot describe the formula's colours either.
+    std::unique_ptr<CmykToSRGB> inks;
+    if (scheme == ColorScheme::CMYK && !IccProfile.empty()) {
+        std::string problem = "the picture's inks are in 16 bits";
+        // Photoshop stores ink as 255 minus its amount, Adobe's convention.
+        if (bits == 8) inks = CmykToSRGB::Create(IccProfile, true, &problem);
+        if (!inks) IccProfileProblem = problem;
+        IccProfile.clear();
+    }
+    std::vector<uint8_t> inkRow(inks ? static_cast<size_t>(CheckAllocation(width, 4)) : 0);
     data.skip(data.u32be());  // layer and mask information
     data.skip(2);             // compression word, read by ReadProperties
 
@@ -228,6 +241,13 @@ void TPSDGraphic::ReadPicture(TStream& stream) {
     }
     for (size_t y = 0; y < height; ++y) {
         for (size_t c = 0; c < planes; ++c) sources[c] = readRow(c, y);
+        if (inks) {
+            for (size_t x = 0; x < width; ++x)
+                for (size_t c = 0; c < 4; ++c) inkRow[4 * x + c] = rows[c][x];
+            inks->Row(inkRow.data(), ScanLine(int(y)), int(width));
+            RowProgress(RowPercent(y, height));
+            continue;
+        }
         if (scheme == ColorScheme::CMYK) {
             // Photoshop stores ink as 255 minus its amount.
             for (auto& row : rows)

@@ -83,3 +83,45 @@ chunk = lambda i, n, data: (0xE2, b"ICC_PROFILE\0" + bytes([i, n]) + data)
 save("shuffled.jpg", insert_segments(bare, [chunk(2, 3, thirds[1]), chunk(3, 3, thirds[2]), chunk(1, 3, thirds[0])]))
 save("missing.jpg", insert_segments(bare, [chunk(1, 3, thirds[0]), chunk(3, 3, thirds[2])]))
 save("doubled.jpg", insert_segments(bare, [chunk(1, 2, thirds[0]), chunk(1, 2, thirds[0])]))
+
+# A CMYK JPEG with a printer profile (Pillow writes Adobe's inverted inks), and the same inks
+# without it, which must come out by the plain formula.
+inks = open(f"{out}/inks.icc", "rb").read()
+cmyk = Image.merge("CMYK", [picture("L").point(lambda v, k=k: (v * k) // 4) for k in (1, 2, 3, 4)][::-1])
+save("inks.jpg", jpeg_bytes(cmyk, icc_profile=inks))
+save("inks_bare.jpg", jpeg_bytes(cmyk))
+converted = ImageCms.profileToProfile(Image.open(f"{out}/inks.jpg"), ImageCms.ImageCmsProfile(io.BytesIO(inks)),
+                                      srgb, renderingIntent=intent, outputMode="RGB")
+converted.save(f"{out}/ref_inks_jpg.ppm")
+
+
+def psd(im, icc):
+    """A raw Photoshop file of the picture, its profile in image resource 1039."""
+    w, h = im.size
+    mode = {"RGB": 3, "CMYK": 4}[im.mode]
+    channels = len(im.getbands())
+    if im.mode == "CMYK":  # Photoshop stores ink as 255 minus its amount
+        im = Image.eval(im, lambda v: 255 - v)
+    block = b"8BIM" + struct.pack(">H", 1039) + b"\0\0" + struct.pack(">I", len(icc)) + icc
+    if len(icc) % 2:
+        block += b"\0"
+    # A resource before the profile, so that the search has to step over one.
+    other = b"8BIM" + struct.pack(">H", 1005) + b"\x03abc" + struct.pack(">I", 3) + b"xyz\0"
+    resources = other + block
+    data = b"8BPS" + struct.pack(">H6xHIIHH", 1, channels, h, w, 8, mode)
+    data += struct.pack(">I", 0) + struct.pack(">I", len(resources)) + resources + struct.pack(">I", 0)
+    data += struct.pack(">H", 0) + b"".join(band.tobytes() for band in im.split())
+    return data
+
+
+for name in ("p3", "adobe"):
+    icc = open(f"{out}/{name}.icc", "rb").read()
+    im = picture("RGB")
+    save(f"{name}.psd", psd(im, icc))
+    ImageCms.profileToProfile(im, ImageCms.ImageCmsProfile(io.BytesIO(icc)), srgb, renderingIntent=intent,
+                              outputMode="RGB").save(f"{out}/ref_{name}_psd.ppm")
+
+save("inks.psd", psd(cmyk, inks))
+ImageCms.profileToProfile(cmyk, ImageCms.ImageCmsProfile(io.BytesIO(inks)), srgb, renderingIntent=intent,
+                          outputMode="RGB").save(f"{out}/ref_inks_psd.ppm")
+save("inks_bare.psd", psd(cmyk, b""))

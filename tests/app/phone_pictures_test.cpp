@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <lcms2.h>
 
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -41,8 +42,52 @@ std::vector<uint8_t> RgbProfile(cmsCIExyYTRIPLE primaries, cmsToneCurve* curve) 
     return bytes;
 }
 
+// A printer's CMYK profile, made here: inks to Lab through a table that is deliberately far
+// from the plain formula (dotted gain on each ink, a warm black), so a reader that ignores it
+// shows. Only the inks-to-PCS direction is needed to read pictures.
+int SampleInks(const cmsUInt16Number in[], cmsUInt16Number out[], void* cargo) {
+    auto ink = [&](int i) { return std::pow(in[i] / 65535.0, 0.7); };
+    const double k = ink(3);
+    const double rgb[3] = {(1 - ink(0)) * (1 - 0.9 * k), (1 - ink(1)) * (1 - k), (1 - ink(2)) * (1 - 0.8 * k)};
+    cmsCIELab lab;
+    cmsDoTransform(static_cast<cmsHTRANSFORM>(cargo), rgb, &lab, 1);
+    cmsFloat2LabEncoded(out, &lab);
+    return 1;
+}
+
+std::vector<uint8_t> CmykProfile() {
+    cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+    cmsHPROFILE labProfile = cmsCreateLab4Profile(nullptr);
+    cmsHTRANSFORM toLab = cmsCreateTransform(srgb, TYPE_RGB_DBL, labProfile, TYPE_Lab_DBL, INTENT_RELATIVE_COLORIMETRIC,
+                                             cmsFLAGS_NOCACHE);
+    cmsCloseProfile(srgb);
+    cmsCloseProfile(labProfile);
+    cmsHPROFILE profile = cmsCreateProfilePlaceholder(nullptr);
+    cmsSetProfileVersion(profile, 4.3);
+    cmsSetDeviceClass(profile, cmsSigOutputClass);
+    cmsSetColorSpace(profile, cmsSigCmykData);
+    cmsSetPCS(profile, cmsSigLabData);
+    cmsPipeline* lut = cmsPipelineAlloc(nullptr, 4, 3);
+    cmsStage* table = cmsStageAllocCLut16bit(nullptr, 9, 4, 3, nullptr);
+    cmsStageSampleCLut16bit(table, SampleInks, toLab, 0);
+    // Version 4 stores the table between identity curves (the form "A curves, table, B curves").
+    cmsPipelineInsertStage(lut, cmsAT_END, cmsStageAllocToneCurves(nullptr, 4, nullptr));
+    cmsPipelineInsertStage(lut, cmsAT_END, table);
+    cmsPipelineInsertStage(lut, cmsAT_END, cmsStageAllocToneCurves(nullptr, 3, nullptr));
+    cmsWriteTag(profile, cmsSigAToB0Tag, lut);
+    cmsWriteTag(profile, cmsSigMediaWhitePointTag, cmsD50_XYZ());
+    cmsMLU* name = cmsMLUalloc(nullptr, 1);
+    cmsMLUsetASCII(name, "en", "US", "Test inks");
+    cmsWriteTag(profile, cmsSigProfileDescriptionTag, name);
+    cmsMLUfree(name);
+    cmsPipelineFree(lut);
+    cmsDeleteTransform(toLab);
+    return SaveProfile(profile);
+}
+
 // The profiles the cases embed, written beside them for the case script.
 void WriteProfiles(const testsupport::TempDir& dir) {
+    testsupport::WriteFile(dir.file("inks.icc"), CmykProfile());
     const double srgbCurve[5] = {2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045};
     testsupport::WriteFile(dir.file("p3.icc"),
                            RgbProfile({{0.680, 0.320, 1}, {0.265, 0.690, 1}, {0.150, 0.060, 1}},
@@ -150,6 +195,28 @@ TEST_F(PhonePictures, EmbeddedProfilesConvertAsImageCmsDoes) {
     std::string where;
     EXPECT_LE(MaxDifference(*Load("shuffled.jpg", true, nullptr), Reference("ref_p3_jpg.ppm"), &where), 2)
         << "chunks out of order: " << where;
+}
+
+// Profiles that reach the colours another way: Photoshop's image resource, and CMYK JPEG and
+// Photoshop files, whose printer profile replaces the plain ink formula while decoding.
+TEST_F(PhonePictures, PhotoshopAndCmykProfilesConvertAsImageCmsDoes) {
+    struct Case {
+        const char* file;
+        const char* reference;
+        const char* withoutProfile;  // the same pixels as they come out without the profile
+    };
+    for (const Case c : {Case{"p3.psd", "ref_p3_psd.ppm", nullptr}, Case{"adobe.psd", "ref_adobe_psd.ppm", nullptr},
+                         Case{"inks.jpg", "ref_inks_jpg.ppm", "inks_bare.jpg"},
+                         Case{"inks.psd", "ref_inks_psd.ppm", "inks_bare.psd"}}) {
+        std::vector<std::string> warnings;
+        const auto converted = Load(c.file, true, &warnings);
+        ASSERT_TRUE(converted) << c.file;
+        std::string where;
+        EXPECT_LE(MaxDifference(*converted, Reference(c.reference), &where), 2) << c.file << " " << where;
+        EXPECT_TRUE(warnings.empty()) << c.file << ": " << (warnings.empty() ? "" : warnings[0]);
+        const auto plain = c.withoutProfile ? Load(c.withoutProfile, true, nullptr) : Stored(c.file);
+        EXPECT_GT(MaxDifference(*converted, *plain, &where), 8) << c.file << " was not converted";
+    }
 }
 
 TEST_F(PhonePictures, NoProfileSRGBOrABrokenOneLeavesEveryByte) {
