@@ -6,6 +6,7 @@
 
 #include "graphics/errors.h"
 #include "graphics/size_check.h"
+#include "graphics/warning_sink.h"
 
 namespace jpegbinding {
 
@@ -16,8 +17,24 @@ CallbackContext* ContextOf(j_common_ptr cinfo) { return static_cast<CallbackCont
 // ---- error manager --------------------------------------------------------------------------
 
 void ErrorExit(j_common_ptr cinfo) { std::longjmp(ContextOf(cinfo)->jump, 1); }
-// Warnings and trace messages are dropped: a damaged file decodes as far as it goes.
-void EmitMessage(j_common_ptr, int) {}
+// A damaged file decodes as far as it goes. A decoder's warnings (premature end, corrupt
+// data) are passed on as damage, each kind once per decoder; trace messages are dropped.
+// Nothing here changes how the library decodes.
+void EmitMessage(j_common_ptr cinfo, int level) {
+    if (level >= 0 || !cinfo->is_decompressor) return;
+    CallbackContext* context = ContextOf(cinfo);
+    const int code = cinfo->err->msg_code;
+    if (std::find(context->warnedCodes.begin(), context->warnedCodes.end(), code) != context->warnedCodes.end())
+        return;
+    char text[JMSG_LENGTH_MAX] = {};
+    if (context->libraryFormat) context->libraryFormat(cinfo, text);
+    try {
+        context->warnedCodes.push_back(code);
+        ShowWarning(text[0] ? std::string(text) : FormatMessage("JPEG warning #%d", code), WarningKind::Damage);
+    } catch (...) {
+        // A warning that cannot be shown must not unwind into the library.
+    }
+}
 void OutputMessage(j_common_ptr) {}
 void FormatMessageNothing(j_common_ptr, char* buffer) { buffer[0] = '\0'; }
 void ResetErrorManager(j_common_ptr cinfo) {
@@ -27,6 +44,7 @@ void ResetErrorManager(j_common_ptr cinfo) {
 
 void InstallErrorManager(CallbackContext& context) {
     jpeg_std_error(&context.errorManager);
+    context.libraryFormat = context.errorManager.format_message;
     context.errorManager.error_exit = ErrorExit;
     context.errorManager.emit_message = EmitMessage;
     context.errorManager.output_message = OutputMessage;
