@@ -17,20 +17,18 @@ CallbackContext* ContextOf(j_common_ptr cinfo) { return static_cast<CallbackCont
 // ---- error manager --------------------------------------------------------------------------
 
 void ErrorExit(j_common_ptr cinfo) { std::longjmp(ContextOf(cinfo)->jump, 1); }
-// A damaged file decodes as far as it goes. A decoder's warnings (premature end, corrupt
-// data) are passed on as damage, each kind once per decoder; trace messages are dropped.
-// Nothing here changes how the library decodes.
+// A damaged file decodes as far as it goes. A decoder's first warning (premature end,
+// corrupt data) is passed on as damage, as libjpeg itself shows only the first; the ones
+// that follow from it and trace messages are dropped. Nothing here changes the decoding.
 void EmitMessage(j_common_ptr cinfo, int level) {
-    if (level >= 0 || !cinfo->is_decompressor) return;
     CallbackContext* context = ContextOf(cinfo);
-    const int code = cinfo->err->msg_code;
-    if (std::find(context->warnedCodes.begin(), context->warnedCodes.end(), code) != context->warnedCodes.end())
-        return;
+    if (level >= 0 || !cinfo->is_decompressor || context->warned) return;
+    context->warned = true;
     char text[JMSG_LENGTH_MAX] = {};
     if (context->libraryFormat) context->libraryFormat(cinfo, text);
     try {
-        context->warnedCodes.push_back(code);
-        ShowWarning(text[0] ? std::string(text) : FormatMessage("JPEG warning #%d", code), WarningKind::Damage);
+        ShowWarning(text[0] ? std::string(text) : FormatMessage("JPEG warning #%d", cinfo->err->msg_code),
+                    WarningKind::Damage);
     } catch (...) {
         // A warning that cannot be shown must not unwind into the library.
     }
