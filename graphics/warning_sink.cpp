@@ -8,11 +8,11 @@ WarningSink& CurrentSink() {
     static WarningSink sink;
     return sink;
 }
-thread_local WarningSink threadSink;
+thread_local ThreadWarningSink threadSink;
 }  // namespace
 
-WarningSink SetThreadWarningSink(WarningSink sink) {
-    WarningSink previous = std::move(threadSink);
+ThreadWarningSink SetThreadWarningSink(ThreadWarningSink sink) {
+    ThreadWarningSink previous = std::move(threadSink);
     threadSink = std::move(sink);
     return previous;
 }
@@ -24,11 +24,15 @@ WarningSink SetWarningSink(WarningSink sink) {
     return previous;
 }
 
-void ShowWarning(const std::string& message) {
+void ShowWarning(const std::string& message, WarningKind kind) {
     if (threadSink) {
-        threadSink(message);
+        threadSink(message, kind);
         return;
     }
+    ShowProcessWarning(message);
+}
+
+void ShowProcessWarning(const std::string& message) {
     WarningSink sink;
     {
         std::lock_guard lock(sinkMutex);

@@ -6,6 +6,7 @@
 
 #include "graphics/errors.h"
 #include "graphics/size_check.h"
+#include "graphics/warning_sink.h"
 
 namespace jpegbinding {
 
@@ -16,8 +17,22 @@ CallbackContext* ContextOf(j_common_ptr cinfo) { return static_cast<CallbackCont
 // ---- error manager --------------------------------------------------------------------------
 
 void ErrorExit(j_common_ptr cinfo) { std::longjmp(ContextOf(cinfo)->jump, 1); }
-// Warnings and trace messages are dropped: a damaged file decodes as far as it goes.
-void EmitMessage(j_common_ptr, int) {}
+// A damaged file decodes as far as it goes. A decoder's first warning (premature end,
+// corrupt data) is passed on as damage, as libjpeg itself shows only the first; the ones
+// that follow from it and trace messages are dropped. Nothing here changes the decoding.
+void EmitMessage(j_common_ptr cinfo, int level) {
+    CallbackContext* context = ContextOf(cinfo);
+    if (level >= 0 || !cinfo->is_decompressor || context->warned) return;
+    context->warned = true;
+    char text[JMSG_LENGTH_MAX] = {};
+    if (context->libraryFormat) context->libraryFormat(cinfo, text);
+    try {
+        ShowWarning(text[0] ? std::string(text) : FormatMessage("JPEG warning #%d", cinfo->err->msg_code),
+                    WarningKind::Damage);
+    } catch (...) {
+        // A warning that cannot be shown must not unwind into the library.
+    }
+}
 void OutputMessage(j_common_ptr) {}
 void FormatMessageNothing(j_common_ptr, char* buffer) { buffer[0] = '\0'; }
 void ResetErrorManager(j_common_ptr cinfo) {
@@ -27,6 +42,7 @@ void ResetErrorManager(j_common_ptr cinfo) {
 
 void InstallErrorManager(CallbackContext& context) {
     jpeg_std_error(&context.errorManager);
+    context.libraryFormat = context.errorManager.format_message;
     context.errorManager.error_exit = ErrorExit;
     context.errorManager.emit_message = EmitMessage;
     context.errorManager.output_message = OutputMessage;

@@ -32,6 +32,10 @@ struct CallbackContext {
     std::jmp_buf jump{};
     std::exception_ptr pending;  // raised inside a callback, rethrown after the longjmp
     const char* ownMessage = nullptr;  // for failures the library itself has no code for
+    // The library's own message formatter, for the text of a warning, and whether one was
+    // passed on already.
+    void (*libraryFormat)(j_common_ptr, char*) = nullptr;
+    bool warned = false;
 
     // Progress: called with a percentage, at most every 500 ms and only when it changed.
     std::function<void(int percent)> onProgress;

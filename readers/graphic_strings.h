@@ -13,6 +13,8 @@ inline constexpr const char* gesInvalidCRC = "Cannot load image. CRC error found
 inline constexpr const char* gesCompression = "Cannot load image. Compression error found in %s file.";
 inline constexpr const char* gesExtraCompressedData = "Cannot load image. Extra compressed data found in %s file.";
 inline constexpr const char* gesInvalidPalette = "Cannot load image. Palette in %s file is invalid.";
+// A warning (the picture is kept as far as it was read).
+inline constexpr const char* gesTruncatedImageData = "The image data of the %s file ends early: the rest of the picture is missing.";
 inline constexpr const char* gesUnknownCriticalChunk = "Cannot load PNG image. Unexpected but critical chunk detected.";
 
 // Format labels inserted into the messages above.

@@ -8,6 +8,7 @@
 #include "graphics/errors.h"
 #include "graphics/size_check.h"
 #include "graphics/stream.h"
+#include "graphics/warning_sink.h"
 #include "readers/codecs/lz77_decoder.h"
 #include "readers/embedded_profile.h"
 
@@ -587,6 +588,9 @@ void TPNGGraphic::DecodeImage(ByteReader& data) {
         }
         fillBackground(rowsDone);
     }
+
+    // A picture cut short is kept as far as it goes; the user is told it is damaged.
+    if (!complete) ShowWarning(FormatMessage(gesTruncatedImageData, gesPNGLabel), WarningKind::Damage);
 
     // The image data chunks left over are read (CRC checked), not inflated.
     while (CurrentIs("IDAT") && !dataEnded_) {

@@ -46,7 +46,8 @@ void LookAheadLoader::Start(const std::string& path) {
     path_ = path;
     try {
         worker_ = std::thread([this, path] {
-            SetThreadWarningSink([this](const std::string& message) { warnings_.push_back(message); });
+            SetThreadWarningSink(
+                [this](const std::string& message, WarningKind kind) { warnings_.emplace_back(message, kind); });
             try {
                 result_ = load_(path);
             } catch (...) {
@@ -67,8 +68,8 @@ std::unique_ptr<TBitmap> LookAheadLoader::Take(const std::string& path) {
     Join();
     std::unique_ptr<TBitmap> bitmap = failed_ ? nullptr : std::move(result_);
     // A failed look-ahead's warnings come again when the file is loaded in its turn.
-    const std::vector<std::string> warnings = bitmap ? std::move(warnings_) : std::vector<std::string>();
+    const auto warnings = bitmap ? std::move(warnings_) : decltype(warnings_)();
     Abandon();
-    for (const std::string& message : warnings) ShowWarning(message);
+    for (const auto& [message, kind] : warnings) ShowWarning(message, kind);
     return bitmap;
 }

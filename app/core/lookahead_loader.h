@@ -8,9 +8,11 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "graphics/bitmap.h"
+#include "graphics/warning_sink.h"
 
 // Whether ProcessFiles loads one file ahead. On by default; IMBRIX_SEQUENTIAL=1 in the
 // environment (read once) or SetLookAheadEnabled(false) gives the plain sequential path,
@@ -49,5 +51,5 @@ private:
     // Written by the worker only; read after the join, which orders the two.
     std::unique_ptr<TBitmap> result_;
     bool failed_ = false;
-    std::vector<std::string> warnings_;
+    std::vector<std::pair<std::string, WarningKind>> warnings_;
 };

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -21,6 +22,7 @@
 #include "graphics/picture.h"
 #include "graphics/picture_to_bitmap.h"
 #include "graphics/stream.h"
+#include "graphics/warning_sink.h"
 #include "imageops/resample.h"
 #include "imageops/rotate.h"
 #include "gif/gif_image.h"
@@ -380,6 +382,34 @@ std::string ExceptionMessage(const std::exception_ptr& error) {
     }
 }
 
+// While alive, the damage warnings of the calling thread's loads are collected into damage
+// (each text once) instead of shown; other warnings go on as before.
+class DamageCollector {
+public:
+    explicit DamageCollector(std::vector<std::string>* damage) : active_(damage != nullptr) {
+        if (!active_) return;
+        previous_ = SetThreadWarningSink([damage, this](const std::string& message, WarningKind kind) {
+            if (kind != WarningKind::Damage) {
+                if (previous_)
+                    previous_(message, kind);
+                else
+                    ShowProcessWarning(message);
+            } else if (std::find(damage->begin(), damage->end(), message) == damage->end()) {
+                damage->push_back(message);
+            }
+        });
+    }
+    ~DamageCollector() {
+        if (active_) SetThreadWarningSink(std::move(previous_));
+    }
+    DamageCollector(const DamageCollector&) = delete;
+    DamageCollector& operator=(const DamageCollector&) = delete;
+
+private:
+    bool active_;
+    ThreadWarningSink previous_;
+};
+
 // The source as the working bitmap, as the look-ahead loads it (no host calls).
 std::unique_ptr<TBitmap> LoadWorkingBitmap(const std::string& path, const UprightOptions& options) {
     TPicture picture;
@@ -389,19 +419,30 @@ std::unique_ptr<TBitmap> LoadWorkingBitmap(const std::string& path, const Uprigh
 
 // lookAhead (may be null) holds the file read ahead and is given the next one (nextPath, ""
 // for none) as soon as this file's source is in memory.
+// damage (may be null: shown as warnings then) collects what the load found damaged; only
+// the loading itself is watched, not the host calls between its steps.
 FileResult RunFile(PipelineHost& host, const std::string& path, FileTrack& track,
-                   LookAheadLoader* lookAhead = nullptr, const std::string& nextPath = {}) {
+                   LookAheadLoader* lookAhead = nullptr, const std::string& nextPath = {},
+                   std::vector<std::string>* damage = nullptr) {
     host.SetProgressFileName(path);
 
-    std::unique_ptr<TBitmap> converted = lookAhead ? lookAhead->Take(path) : nullptr;
+    std::unique_ptr<TBitmap> converted;
+    if (lookAhead) {
+        DamageCollector collect(damage);
+        converted = lookAhead->Take(path);  // replays the look-ahead's warnings
+    }
     if (converted) {
         host.StepProgress();
     } else {
         TPicture picture;
-        picture.LoadPictureFile(path);
+        {
+            DamageCollector collect(damage);
+            picture.LoadPictureFile(path);
+        }
         host.StepProgress();
         // The picture is not needed once its pixels are in the working bitmap: in sRGB and
         // upright, so that the size asked for describes the picture as it is seen.
+        DamageCollector collect(damage);  // a JPEG decodes its pixels only here
         converted = WorkingBitmap(picture.TakeGraphic(), UprightOptions{host.Settings().AutoOrient}, path);
     }
     // At most two files in memory: this one and the one read ahead.
@@ -516,6 +557,22 @@ std::string FailureListText(const std::vector<FileFailure>& failures, size_t fil
     return text;
 }
 
+std::string DamagedListText(const std::vector<FileFailure>& damaged) {
+    std::string text = std::to_string(damaged.size()) +
+                       (damaged.size() == 1 ? " file was damaged and converted as far as it could be read:"
+                                            : " files were damaged and converted as far as they could be read:");
+    for (const FileFailure& f : damaged) text += "\n" + ExtractFileName(f.Path) + ": " + f.Reason;
+    return text;
+}
+
+std::string BatchEndText(const std::vector<FileFailure>& failures, const std::vector<FileFailure>& damaged,
+                         size_t fileCount) {
+    std::string text;
+    if (!failures.empty()) text = FailureListText(failures, fileCount);
+    if (!damaged.empty()) text += (text.empty() ? "" : "\n\n") + DamagedListText(damaged);
+    return text;
+}
+
 BatchOutcome ProcessFiles(PipelineHost& host, std::vector<std::string> paths) {
     const ScaleChoice choice = host.CurrentScaleChoice();
     if (choice.Scale == ScaleMode::Special && !SpecialFieldsValid(choice)) {
@@ -526,6 +583,7 @@ BatchOutcome ProcessFiles(PipelineHost& host, std::vector<std::string> paths) {
     const bool stopAtFirstError = host.Settings().StopAtFirstError;
     BatchOutcome outcome = BatchOutcome::Completed;
     std::vector<FileFailure> failures;
+    std::vector<FileFailure> damaged;  // converted as far as they could be read
     std::exception_ptr stopError;
     // A file that was not converted stays listed in the In tray (so Reprocess tries it again),
     // with the reason in its tip.
@@ -549,9 +607,10 @@ BatchOutcome ProcessFiles(PipelineHost& host, std::vector<std::string> paths) {
             }
             FileTrack track;
             FileResult result = FileResult::Converted;
+            std::vector<std::string> damage;
             try {
                 result = RunFile(host, path, track, lookAhead ? &*lookAhead : nullptr,
-                                 next + 1 < paths.size() ? paths[next + 1] : std::string());
+                                 next + 1 < paths.size() ? paths[next + 1] : std::string(), &damage);
             } catch (...) {
                 if (!track.outPath.empty()) host.RemoveFromTray(TTray::Out, track.outPath);
                 const std::string reason = ExceptionMessage(std::current_exception());
@@ -564,6 +623,13 @@ BatchOutcome ProcessFiles(PipelineHost& host, std::vector<std::string> paths) {
                 }
                 failures.push_back({path, reason});
                 continue;
+            }
+            // Only a file that was converted is listed as damaged; one that was not is
+            // listed (or stops the batch) for that reason instead.
+            if (result == FileResult::Converted && !damage.empty()) {
+                std::string reason = damage.front();
+                for (size_t i = 1; i < damage.size(); ++i) reason += "; " + damage[i];
+                damaged.push_back({path, std::move(reason)});
             }
             if (result == FileResult::NameConflict) {
                 keepUnconverted(path, track.inAdded, kNameConflictMessage);
@@ -594,7 +660,12 @@ BatchOutcome ProcessFiles(PipelineHost& host, std::vector<std::string> paths) {
         throw;
     }
     host.EndBatch();
-    if (!failures.empty()) host.ShowErrorBox(FailureListText(failures, paths.size()));
+    // One message at the end: an error when a file failed, a warning when files were only
+    // damaged (they were converted).
+    if (!failures.empty())
+        host.ShowErrorBox(BatchEndText(failures, damaged, paths.size()));
+    else if (!damaged.empty())
+        host.ShowWarningBox(BatchEndText(failures, damaged, paths.size()));
     if (stopError) std::rethrow_exception(stopError);
     if (outcome == BatchOutcome::Completed && !failures.empty()) outcome = BatchOutcome::Failures;
     return outcome;

@@ -101,7 +101,9 @@ struct FileFailure {
 
 // Runs one batch over its own copy of paths, in order. A file that cannot be read or converted
 // is kept in the In tray marked as not converted and the batch goes on; the failures are
-// listed in one error box after EndBatch (FailureListText). A result that cannot be written
+// listed in one error box after EndBatch (FailureListText). A file its reader found damaged
+// but could read in part is converted and named in the same message (DamagedListText; a
+// warning box when nothing failed), its damage warnings not shown one by one. A result that cannot be written
 // (missing or read-only folder, full disk) stops the batch, since every later file would
 // fail the same way: its error escapes as an exception after EndBatch and the list. With
 // StopAtFirstError the first failure of any kind ends the batch, as a thrown error or the
@@ -115,6 +117,13 @@ bool ProcessFile(PipelineHost& host, const std::string& path);
 
 // "2 of 9 files could not be converted:" and a line "name: reason" for each failure.
 std::string FailureListText(const std::vector<FileFailure>& failures, size_t fileCount);
+// "1 file was damaged and converted as far as it could be read:" and a line "name: reason"
+// for each file whose reader found it damaged (cut short, corrupt data) but gave a picture.
+std::string DamagedListText(const std::vector<FileFailure>& damaged);
+// The end-of-batch message: the failures, then the damaged files after a blank line; either
+// alone when the other list is empty.
+std::string BatchEndText(const std::vector<FileFailure>& failures, const std::vector<FileFailure>& damaged,
+                         size_t fileCount);
 
 // Whether the "Special" fields let a batch start: both fields integers, neither negative, not
 // both zero. An empty field counts as 0, so one side alone follows the other.

@@ -40,7 +40,7 @@ namespace {
 // into library code.
 void Warn(const char* text) noexcept {
     try {
-        ShowWarning(text);
+        ShowWarning(text, WarningKind::Damage);
     } catch (...) {
     }
 }
