@@ -17,12 +17,20 @@ CallbackContext* ContextOf(j_common_ptr cinfo) { return static_cast<CallbackCont
 // ---- error manager --------------------------------------------------------------------------
 
 void ErrorExit(j_common_ptr cinfo) { std::longjmp(ContextOf(cinfo)->jump, 1); }
-// A damaged file decodes as far as it goes. A decoder's first warning (premature end,
-// corrupt data) is passed on as damage, as libjpeg itself shows only the first; the ones
+// A damaged file decodes as far as it goes. A decoder's first warning of lost data (premature
+// end, corrupt data) is passed on as damage, as libjpeg itself shows only the first; the ones
 // that follow from it and trace messages are dropped. Nothing here changes the decoding.
 void EmitMessage(j_common_ptr cinfo, int level) {
     CallbackContext* context = ContextOf(cinfo);
     if (level >= 0 || !cinfo->is_decompressor || context->warned) return;
+    // These lose no picture data; many cameras write stray bytes before a marker.
+    switch (cinfo->err->msg_code) {
+        case JWRN_EXTRANEOUS_DATA:
+        case JWRN_BOGUS_ICC:
+        case JWRN_ADOBE_XFORM:
+        case JWRN_JFIF_MAJOR: return;
+        default: break;
+    }
     context->warned = true;
     char text[JMSG_LENGTH_MAX] = {};
     if (context->libraryFormat) context->libraryFormat(cinfo, text);
