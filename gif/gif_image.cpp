@@ -468,6 +468,8 @@ TBitmap& TGIFImage::DecodeFrameBitmap(TGIFFrame& frame) {
     }
 
     CheckPictureSize(item.Width, item.Height, bitCount, 4);
+    // A frame whose LZW data could not fill it at any ratio is a bomb, not a damaged frame.
+    CheckCompressedSize(uint64_t(item.Width) * uint64_t(item.Height), item.Data->size(), kGifLzwMaxRatio);
     auto bitmap = std::make_unique<TBitmap>(0, 0, format);
     std::vector<TRGBQuad> palette(size_t(1) << bitCount, TRGBQuad{128, 128, 128, 0});
     for (int i = 0; i < item.ColorTable.Count && i < int(palette.size()); ++i)

@@ -38,6 +38,12 @@ uint64_t CheckAllocation(uint64_t count, uint64_t elementSize) {
     return count * elementSize;
 }
 
+void CheckCompressedSize(uint64_t neededBytes, uint64_t compressedBytes, uint64_t maxRatio) {
+    // Compared by division so that no product can wrap.
+    if (maxRatio != 0 && (neededBytes + maxRatio - 1) / maxRatio > compressedBytes)
+        throw EInvalidGraphic("Picture too large for its compressed data");
+}
+
 void CheckDeclaredSize(uint64_t declaredBytes, uint64_t availableBytes) {
     if (declaredBytes > availableBytes) throw EReadError(kStreamReadError);
 }

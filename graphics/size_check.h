@@ -19,6 +19,19 @@ uint64_t CheckPictureSize(int64_t width, int64_t height, int bitsPerPixel, int r
 // Fails with EInvalidGraphic unless count x elementSize fits the allocation limit; returns it.
 uint64_t CheckAllocation(uint64_t count, uint64_t elementSize);
 
+// For compressed data: fails with EInvalidGraphic unless compressedBytes, inflated at the
+// codec's highest possible ratio, could give the neededBytes of the picture. A file of a few
+// kilobytes claiming a picture of hundreds of megabytes is refused before that memory is taken.
+void CheckCompressedSize(uint64_t neededBytes, uint64_t compressedBytes, uint64_t maxRatio);
+
+// The highest ratios: deflate gives at most about 1032 bytes per input byte; an LZW code
+// gives at most its table size (4096) of bytes, and codes are at least 9 bits (TIFF) or 3
+// bits (GIF, minimum code size 2) wide; PackBits gives 128 bytes for 2.
+inline constexpr uint64_t kDeflateMaxRatio = 1032;
+inline constexpr uint64_t kTiffLzwMaxRatio = 4096 * 8 / 9 + 1;
+inline constexpr uint64_t kGifLzwMaxRatio = 4096 * 8 / 3 + 1;
+inline constexpr uint64_t kPackBitsMaxRatio = 64;
+
 // JPEG streams with more scans than this are refused, by the picture class and by the
 // JPEG-in-TIFF codec alike. Real files have a handful (progressive ones about ten); each scan
 // re-walks the whole picture, so a small hostile file with thousands of nearly empty scans

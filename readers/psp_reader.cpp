@@ -182,6 +182,12 @@ void TPSPGraphic::ReadPicture(TStream& stream) {
         case 8: stride = width; break;
         default: RaiseReaderErrorFmt(gesInvalidColorFormat, gesPSPLabel);
     }
+    // The whole file bounds the channel data: if even that, inflated at the codec's highest
+    // ratio, could not fill one plane, the file is a bomb, refused before the bitmap is taken.
+    if (Properties.Compression != Compression::None &&
+        uint64_t(Properties.Width) * Properties.Height <= CurrentPictureLimits().maxPixels)
+        CheckCompressedSize(uint64_t(stride) * Properties.Height, data.size(),
+                            Properties.Compression == Compression::LZ77 ? kDeflateMaxRatio : kPackBitsMaxRatio);
     SetBitmapFormatAndSize(ColorManager.BitmapFormatFor(TConversionSide::Target), Properties.Width,
                            Properties.Height, gesPSPLabel);
     if (Properties.ColorScheme == ColorScheme::Gray) SetPalette(ColorManager.BuildGrayPalette(false));

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "graphics/errors.h"
+#include "graphics/size_check.h"
 #include "graphics/stream.h"
 #include "readers/codecs/ccitt_decoder.h"
 #include "readers/codecs/lz77_decoder.h"
@@ -456,6 +457,25 @@ void TTIFFGraphic::ReadPicture(TStream& stream) {
     const TPixelFormat format = source == ColorScheme::GrayAlpha ? TPixelFormat::pf8bit
                                                                  : ColorManager.BitmapFormatFor(TConversionSide::Target);
     if (Properties.Width == 0 || Properties.Height == 0) RaiseReaderErrorFmt(gesInvalidImage, gesTIFFLabel);
+    {
+        // Deflate, LZW and PackBits data that could not fill the picture even at the codec's
+        // highest ratio is a bomb, refused before the bitmap is taken. One sample per pixel is
+        // the least any layout needs, so a real file (short strips included) is never refused.
+        const uint64_t maxRatio = compression == Compression::LZ77 ? kDeflateMaxRatio
+                                  : compression == Compression::LZW ? kTiffLzwMaxRatio
+                                  : compression == Compression::PackBits ? kPackBitsMaxRatio : 0;
+        // Sizes beyond the pixel limit are refused by the bitmap's own check just below.
+        if (maxRatio && uint64_t(Properties.Width) * Properties.Height <= CurrentPictureLimits().maxPixels) {
+            const std::span<const uint8_t> file = data.data();
+            uint64_t packed = 0;
+            for (size_t i = 0; i < offsets.size(); ++i) {
+                const uint64_t available = file.size() - std::min<uint64_t>(offsets[i], file.size());
+                packed += i < byteCounts.size() ? std::min<uint64_t>(byteCounts[i], available) : available;
+            }
+            const uint64_t needed = (uint64_t(Properties.BitsPerSample) * Properties.Width + 7) / 8 * Properties.Height;
+            CheckCompressedSize(needed, packed, maxRatio);
+        }
+    }
     SetBitmapFormatAndSize(format, Properties.Width, Properties.Height, gesTIFFLabel);
     ProgressRect.Right = int(Properties.Width);
 

@@ -344,6 +344,7 @@ std::string SafeFileName(const std::string& s) {
 }  // namespace
 
 void SetHeapMeter(const HeapMeter& meter) { heapMeter = meter; }
+const HeapMeter& CurrentHeapMeter() { return heapMeter; }
 
 std::vector<std::string> RunCases(const Sample& sample, const std::vector<Case>& cases, const Loader& load,
                                   const RunLimits& limits) {

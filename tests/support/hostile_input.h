@@ -104,6 +104,7 @@ struct HeapMeter {
     void (*reset)() = nullptr;
 };
 void SetHeapMeter(const HeapMeter& meter);
+const HeapMeter& CurrentHeapMeter();
 
 struct RunLimits {
     double maxSeconds = 1.0;
