@@ -16,6 +16,8 @@ IMBRIX_DEFINE_GRAPHIC_CLASS(TPNGGraphic, TGraphicReader);
 
 namespace {
 
+constexpr uint64_t kSmallPictureBytes = uint64_t(1) << 20;
+
 constexpr uint8_t kSignature[8] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
 
 uint32_t BigEndian32(const uint8_t* p) {
@@ -92,6 +94,24 @@ uint64_t RowBytes(uint64_t n, unsigned bitDepth, unsigned channels) {
 
 bool ReadExactly(TStream& stream, void* buffer, size_t count) {
     return stream.Read(buffer, count) == count;
+}
+
+// The image data bytes of a whole file: every IDAT chunk's length, as far as the file holds
+// it. Only lengths are read (no CRCs), so this costs a walk over the chunk headers.
+uint64_t ImageDataBytes(std::span<const uint8_t> file) {
+    uint64_t total = 0;
+    size_t at = 8;  // after the signature
+    while (at <= file.size() && file.size() - at >= 8) {
+        const uint32_t length = BigEndian32(file.data() + at);
+        std::array<uint8_t, 4> type;
+        std::memcpy(type.data(), file.data() + at + 4, 4);
+        at += 8;
+        const uint64_t available = file.size() - at;
+        if (SameType(type, "IDAT")) total += std::min<uint64_t>(length, available);
+        if (SameType(type, "IEND") || uint64_t(length) + 4 > available) break;
+        at += size_t(length) + 4;
+    }
+    return total;
 }
 
 }  // namespace
@@ -277,6 +297,12 @@ void TPNGGraphic::SetupColors() {
     // Checked like SetBitmapFormatAndSize, but not whitened: DecodeImage fills what the image
     // data does not cover.
     CheckPictureSize(Properties.Width, Properties.Height, ::BitsPerPixel(format), 4);
+    // Image data that could not fill the picture even at deflate's highest ratio is a bomb,
+    // refused before the bitmap is taken. The bound counts pixel bits only (no filter bytes,
+    // no row rounding), so it is below what any complete file inflates to, interlaced or not.
+    // A picture of a megabyte or less is no bomb: cut short, it still shows what arrived.
+    const uint64_t pixelBytes = uint64_t(Properties.Width) * Properties.Height * bitDepth_ * channels_ / 8;
+    if (pixelBytes > kSmallPictureBytes) CheckCompressedSize(pixelBytes, imageDataBytes_, kDeflateMaxRatio);
     SetPixelFormat(format);
     SetSizeForOverwrite(static_cast<int>(Properties.Width), static_cast<int>(Properties.Height));
     colorsSet_ = true;
@@ -305,6 +331,7 @@ void TPNGGraphic::ReadPicture(TStream& stream) {
     decoder_.reset();
     ReadPropertiesOrFail(stream, gesPNGLabel);
     ByteReader data = LoadSourceData();
+    imageDataBytes_ = ImageDataBytes(data.data());
     data.seek(8);
     ProgressRect = Rect(0, 0, static_cast<int>(Properties.Width), 1);
     StartProgress(gesPreparing);

@@ -55,6 +55,7 @@ private:
     bool haveChunk_ = false;     // chunk_ holds a header read from the data
     bool dataEnded_ = false;     // the file ended inside the image data
     std::span<const uint8_t> input_;  // the inflater's unconsumed input in the current IDAT
+    uint64_t imageDataBytes_ = 0;     // all IDAT lengths of the file, bounded by its size
 
     uint8_t bitDepth_ = 0;
     uint8_t colorType_ = 0;
