@@ -180,34 +180,25 @@ TBitmap DecodeUncompressed(ByteReader& r, const DibHeader& h, const std::vector<
     return bmp;
 }
 
-// RLE4/RLE8. Runs that leave the picture are clipped; data that ends early, or deltas that
-// skip pixels, leave those pixels unset.
-TBitmap DecodeRunLength(ByteReader& r, const DibHeader& h, const std::vector<TRGBQuad>& palette) {
-    if (h.topDown) throw EInvalidGraphic("Invalid bitmap: run-length compressed rows must be stored bottom-up");
-    CheckPictureSize(h.width, h.height, 32, 4);  // the transparent fallback below is 32-bit
+// Walks RLE4/RLE8 packets, handing the sink the pixels that land inside the picture:
+// Run(row, x, n, first, second) sets n pixels alternating between two indices (the same one
+// for RLE8), Absolute(row, x, n, data) n pixels from packed data. Rows are top-down. Runs
+// that leave the picture are clipped. Neither coordinate ever goes back (deltas only move
+// right and up), so no pixel is handed over twice.
+template <class Sink>
+void WalkRunLength(ByteReader& r, const DibHeader& h, Sink& sink) {
     const int64_t w = h.width;
     const int64_t height = h.height;
     const bool rle4 = h.compression == DibCompression::Rle4;
-    const size_t count = static_cast<size_t>(CheckAllocation(uint64_t(w), uint64_t(height)));
-    std::vector<uint8_t> indices(count, 0);
-    std::vector<uint8_t> set(count, 0);
-
     int64_t x = 0, y = 0;  // y counts rows from the bottom, as the file stores them
-    auto put = [&](uint8_t index) {
-        if (x < w) {
-            const size_t at = static_cast<size_t>((height - 1 - y) * w + x);
-            indices[at] = index;
-            set[at] = 1;
-        }
-        ++x;
-    };
     while (y < height && r.remaining() >= 2) {
         const uint8_t n = r.u8();
         const uint8_t value = r.u8();
         if (n > 0) {
-            const int run = static_cast<int>(std::min<int64_t>(n, std::max<int64_t>(0, w - x)));
-            for (int i = 0; i < run; ++i) put(rle4 ? ((i & 1) ? value & 15 : value >> 4) : value);
-            x += n - run;
+            const int64_t run = std::min<int64_t>(n, std::max<int64_t>(0, w - x));
+            if (run > 0)
+                sink.Run(height - 1 - y, x, run, rle4 ? uint8_t(value >> 4) : value, rle4 ? uint8_t(value & 15) : value);
+            x += n;
             continue;
         }
         if (value == 0) {  // end of line
@@ -223,49 +214,113 @@ TBitmap DecodeRunLength(ByteReader& r, const DibHeader& h, const std::vector<TRG
             const size_t bytes = rle4 ? (size_t(value) + 1) / 2 : value;
             const size_t have = std::min(bytes, r.remaining());
             const std::span<const uint8_t> data = r.bytes(have);
-            for (int i = 0; i < value && size_t(rle4 ? i / 2 : i) < have; ++i) {
-                const uint8_t b = data[size_t(rle4 ? i / 2 : i)];
-                put(rle4 ? ((i & 1) ? b & 15 : b >> 4) : b);
-            }
+            const int64_t pixels = std::min<int64_t>(value, int64_t(rle4 ? 2 * have : have));
+            const int64_t shown = std::min<int64_t>(pixels, std::max<int64_t>(0, w - x));
+            if (shown > 0) sink.Absolute(height - 1 - y, x, shown, data.data());
+            x += pixels;
             if (have < bytes) break;
             if ((bytes & 1) && r.remaining() > 0) r.skip(1);
         }
     }
+}
 
-    const bool complete = std::all_of(set.begin(), set.end(), [](uint8_t s) { return s != 0; });
-    if (complete) {
-        TBitmap bmp = NewBitmap(w, height, rle4 ? TPixelFormat::pf4bit : TPixelFormat::pf8bit, palette);
-        for (int row = 0; row < height; ++row) {
-            uint8_t* out = bmp.ScanLine(row);
-            const uint8_t* in = indices.data() + size_t(row) * size_t(w);
-            if (!rle4) {
-                std::memcpy(out, in, size_t(w));
-            } else {
-                for (int64_t i = 0; i < w; ++i)
-                    out[i >> 1] = static_cast<uint8_t>((i & 1) ? (out[i >> 1] & 0xF0) | in[i] : in[i] << 4);
-            }
+inline uint8_t Nibble(const uint8_t* data, int64_t i) {
+    return (i & 1) ? data[i >> 1] & 15 : data[i >> 1] >> 4;
+}
+
+// Counts the pixels the data sets.
+struct CoverageSink {
+    uint64_t covered = 0;
+    void Run(int64_t, int64_t, int64_t n, uint8_t, uint8_t) { covered += uint64_t(n); }
+    void Absolute(int64_t, int64_t, int64_t n, const uint8_t*) { covered += uint64_t(n); }
+};
+
+// Writes the indices into an 8- or 4-bit bitmap. Within a row pixels arrive left to right,
+// so an even pixel may clear its byte's second nibble: the next pixel sets it.
+struct IndexSink {
+    TBitmap& bmp;
+    bool rle4;
+    void Set(uint8_t* row, int64_t x, uint8_t index) const {
+        if (!rle4)
+            row[x] = index;
+        else
+            row[x >> 1] = static_cast<uint8_t>((x & 1) ? (row[x >> 1] & 0xF0) | index : index << 4);
+    }
+    void Run(int64_t y, int64_t x, int64_t n, uint8_t first, uint8_t second) const {
+        uint8_t* row = bmp.ScanLine(static_cast<int>(y));
+        if (!rle4) {
+            std::memset(row + x, first, size_t(n));
+            return;
         }
+        for (int64_t i = 0; i < n; ++i) Set(row, x + i, (i & 1) ? second : first);
+    }
+    void Absolute(int64_t y, int64_t x, int64_t n, const uint8_t* data) const {
+        uint8_t* row = bmp.ScanLine(static_cast<int>(y));
+        if (!rle4) {
+            std::memcpy(row + x, data, size_t(n));
+            return;
+        }
+        for (int64_t i = 0; i < n; ++i) Set(row, x + i, Nibble(data, i));
+    }
+};
+
+// Writes opaque colours into a 32-bit bitmap whose pixels start transparent white.
+struct ColourSink {
+    TBitmap& bmp;
+    bool rle4;
+    uint8_t colours[256][4];
+    ColourSink(TBitmap& b, bool four, const std::vector<TRGBQuad>& palette) : bmp(b), rle4(four) {
+        for (size_t i = 0; i < 256; ++i) {
+            const TRGBQuad& q = palette[i % palette.size()];
+            colours[i][0] = q.rgbBlue;
+            colours[i][1] = q.rgbGreen;
+            colours[i][2] = q.rgbRed;
+            colours[i][3] = 255;
+        }
+    }
+    void Run(int64_t y, int64_t x, int64_t n, uint8_t first, uint8_t second) {
+        uint8_t* out = bmp.ScanLine(static_cast<int>(y)) + 4 * x;
+        for (int64_t i = 0; i < n; ++i) std::memcpy(out + 4 * i, colours[(i & 1) ? second : first], 4);
+    }
+    void Absolute(int64_t y, int64_t x, int64_t n, const uint8_t* data) {
+        uint8_t* out = bmp.ScanLine(static_cast<int>(y)) + 4 * x;
+        for (int64_t i = 0; i < n; ++i) std::memcpy(out + 4 * i, colours[rle4 ? Nibble(data, i) : data[i]], 4);
+    }
+};
+
+// RLE4/RLE8. Data that ends early, or deltas that skip pixels, leave those pixels unset. A
+// first walk over the packets (cheap: no pixels are written) tells whether every pixel is
+// set; the second decodes straight into the result, indexed or 32-bit, with no picture-sized
+// buffer beside it.
+TBitmap DecodeRunLength(ByteReader& r, const DibHeader& h, const std::vector<TRGBQuad>& palette) {
+    if (h.topDown) throw EInvalidGraphic("Invalid bitmap: run-length compressed rows must be stored bottom-up");
+    CheckPictureSize(h.width, h.height, 32, 4);  // the transparent fallback below is 32-bit
+    const int w = static_cast<int>(h.width);
+    const int height = static_cast<int>(h.height);
+    const bool rle4 = h.compression == DibCompression::Rle4;
+
+    const size_t start = r.pos();
+    CoverageSink coverage;
+    WalkRunLength(r, h, coverage);
+    r.seek(start);
+
+    TBitmap bmp;
+    if (coverage.covered == uint64_t(w) * uint64_t(height)) {
+        bmp.SetPixelFormat(rle4 ? TPixelFormat::pf4bit : TPixelFormat::pf8bit);
+        bmp.SetPalette(palette);
+        bmp.SetSizeForOverwrite(w, height);  // every pixel is written below
+        IndexSink sink{bmp, rle4};
+        WalkRunLength(r, h, sink);
         return bmp;
     }
-    // Pixels the data never reached are transparent, which is how viewers show them.
-    TBitmap bmp = NewBitmap(w, height, TPixelFormat::pf32bit, {});
-    for (int row = 0; row < height; ++row) {
-        uint8_t* out = bmp.ScanLine(row);
-        for (int64_t i = 0; i < w; ++i) {
-            const size_t at = size_t(row) * size_t(w) + size_t(i);
-            uint8_t* o = out + 4 * i;
-            if (set[at]) {
-                const TRGBQuad& q = palette[indices[at] % palette.size()];
-                o[0] = q.rgbBlue;
-                o[1] = q.rgbGreen;
-                o[2] = q.rgbRed;
-                o[3] = 255;
-            } else {
-                o[0] = o[1] = o[2] = 255;
-                o[3] = 0;
-            }
-        }
-    }
+    // Pixels the data never reaches are transparent, which is how viewers show them.
+    bmp.SetPixelFormat(TPixelFormat::pf32bit);
+    bmp.SetSizeForOverwrite(w, height);
+    std::vector<uint8_t> clear(size_t(w) * 4);
+    for (size_t i = 0; i < clear.size(); i += 4) clear[i] = clear[i + 1] = clear[i + 2] = 255;
+    for (int row = 0; row < height; ++row) std::memcpy(bmp.ScanLine(row), clear.data(), clear.size());
+    ColourSink sink(bmp, rle4, palette);
+    WalkRunLength(r, h, sink);
     bmp.AlphaMeaningful = true;
     return bmp;
 }
