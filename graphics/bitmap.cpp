@@ -177,6 +177,44 @@ std::unique_ptr<TBitmap> TBitmap::TakePlainBitmap() {
     return taken;
 }
 
+std::unique_ptr<TBitmap> TBitmap::TakeBlendedOntoWhite() {
+    if (format_ != TPixelFormat::pf32bit || Transparent || pixels_.empty()) return nullptr;
+    // Row by row, left to right: a pixel's three bytes land at or before its four, so nothing
+    // is overwritten before it is read, and a row never reaches the next one's source.
+    const size_t stride24 = BytesPerScanline(width_, 24);
+    const size_t used = size_t(width_) * 3;
+    const bool blend = AlphaMeaningful;
+    uint8_t* base = pixels_.data();
+    for (int y = 0; y < height_; ++y) {
+        const uint8_t* in = base + size_t(y) * stride_;
+        uint8_t* out = base + size_t(y) * stride24;
+        for (int x = 0; x < width_; ++x, in += 4, out += 3) {
+            uint8_t b = in[0], g = in[1], r = in[2];
+            const unsigned a = in[3];
+            if (blend && a != 255) {
+                // The mix Draw applies over a white pixel.
+                auto mix = [a](unsigned fg) { return static_cast<uint8_t>((fg * a + 255 * (255 - a) + 127) / 255); };
+                b = mix(b);
+                g = mix(g);
+                r = mix(r);
+            }
+            out[0] = b;
+            out[1] = g;
+            out[2] = r;
+        }
+        if (used < stride24) std::memset(base + size_t(y) * stride24 + used, 0, stride24 - used);
+    }
+    pixels_.Shrink(stride24 * size_t(height_));
+    auto taken = std::make_unique<TBitmap>();
+    taken->width_ = width_;
+    taken->height_ = height_;
+    taken->format_ = TPixelFormat::pf24bit;
+    taken->stride_ = stride24;
+    taken->pixels_ = std::move(pixels_);
+    *this = TBitmap();
+    return taken;
+}
+
 void TBitmap::SetSize(int width, int height) {
     if (width == width_ && height == height_ && (!pixels_.empty() || width == 0 || height == 0)) return;
     if (width < 0 || height < 0) throw EInvalidGraphic("Invalid bitmap size");

@@ -32,6 +32,10 @@ public:
     TBitmap& operator=(const TBitmap&) = default;
 
     std::unique_ptr<TBitmap> TakePlainBitmap() override;
+    // For a 32-bit picture without a transparent colour: blends it onto white in its own
+    // memory, as drawing it onto a new white 24-bit bitmap would, and hands over the 24-bit
+    // result, leaving this bitmap empty. nullptr (and the bitmap untouched) for other formats.
+    std::unique_ptr<TBitmap> TakeBlendedOntoWhite();
 
     int Width() const override { return width_; }
     int Height() const override { return height_; }

@@ -9,5 +9,9 @@ std::unique_ptr<TBitmap> PictureToBitmap(TGraphic& picture) {
 
 std::unique_ptr<TBitmap> PictureToBitmap(std::unique_ptr<TGraphic> picture) {
     if (std::unique_ptr<TBitmap> plain = picture->TakePlainBitmap()) return plain;
+    // Bitmaps (every reader's picture among them) draw with TBitmap::Draw: a 32-bit one is
+    // blended onto white where it lies rather than beside a second full-size bitmap.
+    if (auto* bitmap = dynamic_cast<TBitmap*>(picture.get()))
+        if (std::unique_ptr<TBitmap> blended = bitmap->TakeBlendedOntoWhite()) return blended;
     return PictureToBitmap(*picture);
 }

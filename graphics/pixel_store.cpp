@@ -2,6 +2,7 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "graphics/errors.h"
@@ -69,4 +70,15 @@ PixelStore::PixelStore(const PixelStore& other) : PixelStore(other.size()) {
 PixelStore& PixelStore::operator=(const PixelStore& other) {
     if (this != &other) *this = PixelStore(other);
     return *this;
+}
+
+void PixelStore::Shrink(size_t size) {
+    if (!data_ || size >= size_) return;
+    size_ = size;
+    size_t& mapped = data_.get_deleter().mappedBytes;
+    if (mapped == 0) return;
+    const size_t keep = std::max(RoundUp(size, size_t(4096)), size_t(4096));
+    if (keep >= mapped) return;
+    ::munmap(data_.get() + keep, mapped - keep);
+    mapped = keep;
 }

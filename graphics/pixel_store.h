@@ -26,6 +26,9 @@ public:
     const uint8_t* data() const { return data_.get(); }
     size_t size() const { return data_ ? size_ : 0; }
     bool empty() const { return size() == 0; }
+    // Keeps the first size bytes (at most size()). The pages of a large buffer beyond them go
+    // back to the system; a small buffer keeps its memory.
+    void Shrink(size_t size);
 
 private:
     std::unique_ptr<uint8_t, PixelMemoryRelease> data_;
