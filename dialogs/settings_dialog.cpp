@@ -62,7 +62,7 @@ namespace {
 // and suffix fields and the JPEG size limit.
 constexpr int kRow = 30;
 // Wider by the room a label font wider than the reference's needs.
-constexpr int kShift = 16;
+constexpr int kShift = 24;
 constexpr int kClientWidth = 423 + kShift;
 // Two more rows below the described ones: the check box that turns pictures upright and the
 // JPEG size limit.
@@ -80,11 +80,13 @@ TfrmSettings::TfrmSettings(QWidget* owner) : TOKBottomDlg(owner) {
     for (const OutputTypeEntry& row : OutputTypeTable) cboOutputType->addItem(QString::fromUtf8(row.displayName));
     Label1->setBuddy(cboOutputType);
 
-    lblJPEGQuality = RightLabel(this, QStringLiteral("JPEG Quality:"), 244 + kShift, 324 + kShift, 20);
+    // The spin box sits further right than the reference's field, which its arrows widen: the
+    // label keeps the whole of its text.
+    lblJPEGQuality = RightLabel(this, QStringLiteral("JPEG Quality:"), 245 + kShift, 330 + kShift, 20);
     txtJPEGQuality = new QSpinBox(this);
     txtJPEGQuality->setRange(1, 100);
     txtJPEGQuality->setValue(85);
-    txtJPEGQuality->setGeometry(328 + kShift - 12, 16, 33 + 12, 21);
+    txtJPEGQuality->setGeometry(334 + kShift, 16, 33 + 12, 21);
     lblJPEGQuality->setBuddy(txtJPEGQuality);
 
     a = RightLabel(this, QStringLiteral("Resampling Algorithm:"), 4, 116 + kShift, 52);

@@ -119,7 +119,7 @@ void NormaliseWeights(float* weight, size_t count) {
 
 namespace imageops {
 
-TapTable BuildTapTable(float s, int L, int N, FilterKernel kernel, float support) {
+TapTable BuildTapTable(float s, int L, int N, FilterKernel kernel, float support, float firstCentre) {
     const bool shrinking = s < 1.0f;
     if (!(s > 0.0f)) throw EZeroDivide();
     const float w = shrinking ? support / s : support;
@@ -135,7 +135,7 @@ TapTable BuildTapTable(float s, int L, int N, FilterKernel kernel, float support
     std::vector<int32_t> index;
     std::vector<float> weight;
     for (int i = 0; i < N; ++i) {
-        const float centre = static_cast<float>(i) / s;
+        const float centre = firstCentre + static_cast<float>(i) / s;
         const int64_t left = static_cast<int64_t>(std::floor(centre - w));
         const int64_t right = static_cast<int64_t>(std::ceil(centre + w));
         for (int64_t j = left; j <= right; ++j) {
@@ -192,13 +192,18 @@ void ResampleBitmap(TBitmap& source, TBitmap& target, FilterKernel kernel, float
     if (kernel == nullptr) throw EInvalidGraphicOperation("No resampling filter");
     if (!std::isfinite(support) || support < 0.0f) throw EInvalidGraphicOperation("Invalid resampling filter support");
 
-    // Everything that can fail is settled before either bitmap is touched: a one-column (or
-    // one-row) target from a longer source has scale 0 and fails here.
-    const float xscale = ScaleFactor(SW, DW);
-    const float yscale = ScaleFactor(SH, DH);
-    if (xscale == 0.0f || yscale == 0.0f) throw EZeroDivide();
-    const imageops::TapTable horizontal = imageops::BuildTapTable(xscale, SW, DW, kernel, support);
-    const imageops::TapTable vertical = imageops::BuildTapTable(yscale, SH, DH, kernel, support);
+    // Everything that can fail is settled before either bitmap is touched.
+    const auto taps = [&](int from, int to) {
+        // First maps to first and last to last, which leaves no spacing for a single output
+        // from a longer source (the scale would be 0): that one stands for the whole source,
+        // centred on its middle and shrunk by its length, so a thin picture still converts.
+        if (to == 1 && from > 1)
+            return imageops::BuildTapTable(1.0f / static_cast<float>(from), from, 1, kernel, support,
+                                           static_cast<float>(from - 1) / 2.0f);
+        return imageops::BuildTapTable(ScaleFactor(from, to), from, to, kernel, support);
+    };
+    const imageops::TapTable horizontal = taps(SW, DW);
+    const imageops::TapTable vertical = taps(SH, DH);
 
     if (source.PixelFormat() != TPixelFormat::pf24bit) source.SetPixelFormat(TPixelFormat::pf24bit);
     if (target.PixelFormat() != TPixelFormat::pf24bit) target.SetPixelFormat(TPixelFormat::pf24bit);

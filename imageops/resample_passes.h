@@ -19,8 +19,10 @@ struct TapTable {
 };
 
 // The tap lists of one pass: scale factor, input length, output count, kernel and its support
-// radius. Fails with "Floating point division by zero" for a scale of 0.
-TapTable BuildTapTable(float scale, int inputLength, int outputs, FilterKernel kernel, float support);
+// radius; output i is centred on source position firstCentre + i / scale. Fails with
+// "Floating point division by zero" for a scale of 0.
+TapTable BuildTapTable(float scale, int inputLength, int outputs, FilterKernel kernel, float support,
+                       float firstCentre = 0.0f);
 
 struct PassImage {
     const uint8_t* bits;

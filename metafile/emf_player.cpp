@@ -298,14 +298,7 @@ void EmfReader::Record(uint32_t type, std::span<const uint8_t> record) {
         case 49: {  // CREATEPALETTE
             const uint32_t index = r.u32le();
             r.skip(2);
-            const uint16_t count = r.u16le();
-            r.require(size_t(count) * 4);
-            LogPalette palette;
-            for (uint16_t i = 0; i < count; ++i) {
-                const uint8_t red = r.u8(), green = r.u8(), blue = r.u8();
-                r.skip(1);
-                palette.entries.push_back(qRgb(red, green, blue));
-            }
+            const LogPalette palette = ReadPaletteEntries(r, r.u16le());
             p_.SetObject(index, palette);
             break;
         }

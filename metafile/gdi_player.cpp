@@ -16,6 +16,18 @@
 
 namespace metafile {
 
+LogPalette ReadPaletteEntries(ByteReader& r, uint16_t count) {
+    r.require(size_t(count) * 4);
+    LogPalette palette;
+    palette.entries.reserve(count);
+    for (uint16_t i = 0; i < count; ++i) {
+        const uint8_t red = r.u8(), green = r.u8(), blue = r.u8();
+        r.skip(1);
+        palette.entries.push_back(qRgb(red, green, blue));
+    }
+    return palette;
+}
+
 namespace {
 
 // Deeper save stacks than this are real files' business only in theory; a hostile file of

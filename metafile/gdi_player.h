@@ -20,6 +20,8 @@
 #include <variant>
 #include <vector>
 
+class ByteReader;
+
 namespace metafile {
 
 // Mapping modes.
@@ -109,6 +111,9 @@ struct DibBlend {
     bool premultipliedAlpha = false;
     double opacity = 1;
 };
+
+// count palette entries as both formats store them (red, green, blue, flags), read from r.
+LogPalette ReadPaletteEntries(ByteReader& r, uint16_t count);
 
 class GdiPlayer {
 public:

@@ -221,14 +221,7 @@ void WmfReader::Record(uint16_t function, uint32_t sizeWords, ByteReader& r) {
         }
         case 0x00F7: {  // CREATEPALETTE
             r.skip(2);
-            const uint16_t count = r.u16le();
-            r.require(size_t(count) * 4);
-            LogPalette palette;
-            for (uint16_t i = 0; i < count; ++i) {
-                const uint8_t red = r.u8(), green = r.u8(), blue = r.u8();
-                r.skip(1);
-                palette.entries.push_back(qRgb(red, green, blue));
-            }
+            const LogPalette palette = ReadPaletteEntries(r, r.u16le());
             Add(palette);
             break;
         }

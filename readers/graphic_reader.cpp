@@ -165,6 +165,13 @@ bool ProbeFileAs(TGraphicClass graphicClass, const std::string& path) {
 
 void RaiseReaderError(const std::string& message) { throw EInvalidGraphic(message); }
 
+std::vector<uint8_t> PeekRest(TStream& stream) {
+    const uint64_t start = stream.Position();
+    std::vector<uint8_t> rest = stream.ReadRest();
+    stream.SetPosition(start);
+    return rest;
+}
+
 void RaiseReaderErrorFmt(const char* format, ...) {
     va_list args;
     va_start(args, format);

@@ -209,6 +209,9 @@ bool ProbeFileAs(TGraphicClass graphicClass, const std::string& path);
 // ---- shared helpers of the readers ------------------------------------------------------
 
 [[noreturn]] void RaiseReaderError(const std::string& message);
+// The bytes from the stream's position to its end, leaving the position where it was: for
+// readers whose library parses a whole file held in memory.
+std::vector<uint8_t> PeekRest(TStream& stream);
 [[noreturn]] void RaiseReaderErrorFmt(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 uint16_t SwapWord(uint16_t value);

@@ -128,11 +128,7 @@ bool THEIFGraphic::ProbeStream(TStream& stream) {
 
 bool THEIFGraphic::ReadProperties(TStream& stream, unsigned imageIndex) {
     TGraphicReader::ReadProperties(stream, imageIndex);
-    const uint64_t start = stream.Position();
-    const uint64_t size = stream.Size() > start ? stream.Size() - start : 0;
-    std::vector<uint8_t> file(CheckAllocation(size, 1));
-    stream.ReadBuffer(file.data(), file.size());
-    stream.SetPosition(start);
+    const std::vector<uint8_t> file = PeekRest(stream);
     try {
         const PrimaryImage primary = OpenPrimary(file);
         FillProperties(Properties, primary.handle.get());
@@ -155,13 +151,14 @@ void THEIFGraphic::ReadPicture(TStream& stream) {
 
     // Both the coded size and the shown one (after crop and quarter turns) must pass the limits:
     // libheif decodes the full coded picture before cropping it.
-    const int64_t codedWidth = heif_image_handle_get_ispe_width(handle);
-    const int64_t codedHeight = heif_image_handle_get_ispe_height(handle);
-    CheckPictureSize(std::max<int64_t>(codedWidth, 1), std::max<int64_t>(codedHeight, 1), 32, 4);
+    const auto checkDecodeSize = [](int64_t width, int64_t height) {
+        CheckPictureSize(std::max<int64_t>(width, 1), std::max<int64_t>(height, 1), 32, 4);
+    };
+    checkDecodeSize(heif_image_handle_get_ispe_width(handle), heif_image_handle_get_ispe_height(handle));
     // So must every grid's and overlay's canvas: libheif clears it whole before decoding a tile,
     // and its size is stated apart from the size property checked above.
     for (const HeifCanvasSize& canvas : HeifDerivedCanvasSizes(data.data()))
-        CheckPictureSize(std::max<int64_t>(canvas.width, 1), std::max<int64_t>(canvas.height, 1), 32, 4);
+        checkDecodeSize(canvas.width, canvas.height);
     const bool alpha = Properties.HasAlpha;
     SetBitmapFormatAndSize(alpha ? TPixelFormat::pf32bit : TPixelFormat::pf24bit, Properties.Width, Properties.Height,
                            kHEIFLabel);

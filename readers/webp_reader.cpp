@@ -82,11 +82,7 @@ bool TWebPGraphic::ProbeStream(TStream& stream) {
 
 bool TWebPGraphic::ReadProperties(TStream& stream, unsigned imageIndex) {
     TGraphicReader::ReadProperties(stream, imageIndex);
-    const uint64_t start = stream.Position();
-    const uint64_t size = stream.Size() > start ? stream.Size() - start : 0;
-    std::vector<uint8_t> file(CheckAllocation(size, 1));
-    stream.ReadBuffer(file.data(), file.size());
-    stream.SetPosition(start);
+    const std::vector<uint8_t> file = PeekRest(stream);
     try {
         const Canvas c = OpenCanvas(file);
         Properties.Width = c.width;

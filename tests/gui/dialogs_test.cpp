@@ -41,6 +41,7 @@ private slots:
     void cleanup() { CloseAllViewers(); }
     void errorBoxText();
     void settingsDialogFields();
+    void settingsLabelsShowTheirWholeText();
     void settingsExchangeOkStoresAndSaves();
     void settingsExchangeCancelChangesNothing();
     void workingFolderIsMadeOnAcceptOrRefused();
@@ -207,6 +208,25 @@ void TestDialogs::settingsDialogFields() {
     d.txtJPEGQuality->selectAll();
     QTest::keyClicks(d.txtJPEGQuality, QStringLiteral("8x"));
     QCOMPARE(d.JPEGQuality(), 8);
+}
+
+void TestDialogs::settingsLabelsShowTheirWholeText() {
+    // Controls are placed by hand, so a label can be cut off or covered by the field after it.
+    TfrmSettings d(nullptr);
+    d.show();
+    const QList<QLabel*> labels = d.findChildren<QLabel*>();
+    QVERIFY(!labels.isEmpty());
+    for (QLabel* label : labels) {
+        const QString text = label->text().remove(QLatin1Char('&'));
+        const int need = label->fontMetrics().horizontalAdvance(text), room = label->contentsRect().width();
+        QVERIFY2(need <= room, qPrintable(QStringLiteral("%1 needs %2 pixels, has %3").arg(text).arg(need).arg(room)));
+        for (QWidget* other : d.findChildren<QWidget*>()) {
+            const bool bevel = other->inherits("QFrame") && !other->inherits("QLabel");
+            if (other == label || other->parentWidget() != label->parentWidget() || bevel) continue;
+            QVERIFY2(!label->geometry().intersects(other->geometry()),
+                     qPrintable(text + QStringLiteral(" is covered by ") + other->metaObject()->className()));
+        }
+    }
 }
 
 namespace {
