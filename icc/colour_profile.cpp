@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "graphics/bitmap.h"
+#include "icc/matrix_shaper.h"
 #include "imageops/parallel.h"
 
 namespace {
@@ -170,11 +171,18 @@ ProfileOutcome ConvertToSRGB(TBitmap& bitmap, std::span<const uint8_t> bytes, st
         if (!check) return ProfileOutcome::Unusable;
         if (ActsAsIdentity(check.get())) return ProfileOutcome::AlreadySRGB;
     }
+    const int n = imageops::ChooseThreadCount(threads, double(width) * height, kMinPixelsPerThread, height);
+    if (std::unique_ptr<MatrixShaperToSRGB> fast = MatrixShaperToSRGB::Create(context.get(), profile.get())) {
+        const int step = alpha ? 4 : 3;
+        imageops::ParallelFor(height, n, 1, [&](int64_t begin, int64_t end) {
+            for (int64_t y = begin; y < end; ++y) fast->Convert(bitmap.ScanLine(static_cast<int>(y)), width, step);
+        });
+        return ProfileOutcome::Converted;
+    }
     Transform t = MakeTransform(context, profile, alpha ? TYPE_BGRA_8 : TYPE_BGR_8, alpha ? TYPE_BGRA_8 : TYPE_BGR_8,
                                 alpha ? cmsFLAGS_COPY_ALPHA : 0, problem);
     if (!t) return ProfileOutcome::Unusable;
     if (width == 0 || height == 0) return ProfileOutcome::Converted;
-    const int n = imageops::ChooseThreadCount(threads, double(width) * height, kMinPixelsPerThread, height);
     cmsHTRANSFORM transform = t.get();
     imageops::ParallelFor(height, n, 1, [&](int64_t begin, int64_t end) {
         for (int64_t y = begin; y < end; ++y) {
