@@ -155,11 +155,14 @@ ProfileOutcome ConvertToSRGB(TBitmap& bitmap, std::span<const uint8_t> bytes, st
             for (int c = 0; c < 3; ++c) identity = identity && converted[size_t(v) * 3 + size_t(c)] == v;
         if (identity) return ProfileOutcome::AlreadySRGB;
         const size_t step = alpha ? 4 : 3;
-        for (int y = 0; y < height; ++y) {
-            uint8_t* p = bitmap.ScanLine(y);
-            for (int x = 0; x < width; ++x, p += step)
-                for (int c = 0; c < 3; ++c) p[c] = converted[size_t(p[c]) * 3 + size_t(c)];
-        }
+        const int n = imageops::ChooseThreadCount(threads, double(width) * height, kMinPixelsPerThread, height);
+        imageops::ParallelFor(height, n, 1, [&](int64_t begin, int64_t end) {
+            for (int64_t y = begin; y < end; ++y) {
+                uint8_t* p = bitmap.ScanLine(static_cast<int>(y));
+                for (int x = 0; x < width; ++x, p += step)
+                    for (int c = 0; c < 3; ++c) p[c] = converted[size_t(p[c]) * 3 + size_t(c)];
+            }
+        });
         return ProfileOutcome::Converted;
     }
     if (space != cmsSigRgbData) {
