@@ -169,13 +169,11 @@ ProfileOutcome ConvertToSRGB(TBitmap& bitmap, std::span<const uint8_t> bytes, st
         SetProblem(problem, "the profile is not for RGB or gray pixels");
         return ProfileOutcome::Unusable;
     }
-    {
-        Transform check = MakeTransform(context, profile, TYPE_RGB_8, TYPE_RGB_8, 0, problem);
-        if (!check) return ProfileOutcome::Unusable;
-        if (ActsAsIdentity(check.get())) return ProfileOutcome::AlreadySRGB;
-    }
+    Transform check = MakeTransform(context, profile, TYPE_RGB_8, TYPE_RGB_8, 0, problem);
+    if (!check) return ProfileOutcome::Unusable;
+    if (ActsAsIdentity(check.get())) return ProfileOutcome::AlreadySRGB;
     const int n = imageops::ChooseThreadCount(threads, double(width) * height, kMinPixelsPerThread, height);
-    if (std::unique_ptr<MatrixShaperToSRGB> fast = MatrixShaperToSRGB::Create(context.get(), profile.get())) {
+    if (std::unique_ptr<MatrixShaperToSRGB> fast = MatrixShaperToSRGB::Create(profile.get(), check.get())) {
         const int step = alpha ? 4 : 3;
         imageops::ParallelFor(height, n, 1, [&](int64_t begin, int64_t end) {
             for (int64_t y = begin; y < end; ++y) fast->Convert(bitmap.ScanLine(static_cast<int>(y)), width, step);

@@ -4,18 +4,14 @@
 #include <cmath>
 #include <climits>
 #include <cstdlib>
+#include <utility>
+#include <vector>
 
 #include <emmintrin.h>
 
 namespace {
 
 
-struct ProfileCloser {
-    void operator()(void* p) const { cmsCloseProfile(static_cast<cmsHPROFILE>(p)); }
-};
-struct TransformDeleter {
-    void operator()(void* t) const { cmsDeleteTransform(static_cast<cmsHTRANSFORM>(t)); }
-};
 struct CurveDeleter {
     void operator()(cmsToneCurve* c) const { cmsFreeToneCurve(c); }
 };
@@ -64,17 +60,50 @@ bool HasTables(cmsHPROFILE profile) {
 // saturated corners (clamping), the mid tones.
 constexpr uint8_t kCheckLevels[] = {0, 1, 3, 8, 24, 64, 128, 192, 250, 255};
 
+// What every conversion shares: the sRGB profile's matrix, inverted, and its curve, inverted,
+// as levels of linear light. Made once, on first use (by any thread).
+struct SRGBSide {
+    bool ready = false;
+    Matrix fromXYZ{};
+    std::vector<uint8_t> encode;
+};
+
+const SRGBSide& TheSRGBSide(int linearBits) {
+    static const SRGBSide side = [linearBits] {
+        SRGBSide made;
+        cmsContext context = cmsCreateContext(nullptr, nullptr);
+        if (!context) return made;
+        cmsHPROFILE srgb = cmsCreate_sRGBProfileTHR(context);
+        Matrix toXYZ{};
+        const auto* curve = srgb ? static_cast<const cmsToneCurve*>(cmsReadTag(srgb, cmsSigRedTRCTag)) : nullptr;
+        std::unique_ptr<cmsToneCurve, CurveDeleter> encode(curve ? cmsReverseToneCurve(curve) : nullptr);
+        if (encode && Colourants(srgb, toXYZ) && Invert(toXYZ, made.fromXYZ)) {
+            const int top = 1 << linearBits;
+            made.encode.resize(size_t(top) + 1);
+            for (int i = 0; i <= top; ++i) {
+                const float level = cmsEvalToneCurveFloat(encode.get(), float(i) / float(top));
+                made.encode[size_t(i)] = uint8_t(std::lround(std::clamp(double(level), 0.0, 1.0) * 255));
+            }
+            made.ready = true;
+        }
+        encode.reset();
+        if (srgb) cmsCloseProfile(srgb);
+        cmsDeleteContext(context);
+        return made;
+    }();
+    return side;
+}
+
 }  // namespace
 
-std::unique_ptr<MatrixShaperToSRGB> MatrixShaperToSRGB::Create(cmsContext context, cmsHPROFILE profile) {
-    if (!profile || cmsGetColorSpace(profile) != cmsSigRgbData || cmsGetPCS(profile) != cmsSigXYZData ||
+std::unique_ptr<MatrixShaperToSRGB> MatrixShaperToSRGB::Create(cmsHPROFILE profile, cmsHTRANSFORM reference) {
+    if (!profile || !reference || cmsGetColorSpace(profile) != cmsSigRgbData || cmsGetPCS(profile) != cmsSigXYZData ||
         !cmsIsMatrixShaper(profile) || HasTables(profile))
         return nullptr;
-    std::unique_ptr<void, ProfileCloser> srgb(cmsCreate_sRGBProfileTHR(context));
-    if (!srgb) return nullptr;
-    Matrix source{}, target{}, toTarget{};
-    if (!Colourants(profile, source) || !Colourants(srgb.get(), target) || !Invert(target, toTarget)) return nullptr;
-    const Matrix m = Multiply(toTarget, source);
+    const SRGBSide& srgb = TheSRGBSide(kLinearBits);
+    Matrix source{};
+    if (!srgb.ready || !Colourants(profile, source)) return nullptr;
+    const Matrix m = Multiply(srgb.fromXYZ, source);
 
     // Every sum must fit 32 bits: full light times the largest row of coefficients.
     for (int row = 0; row < 3; ++row) {
@@ -100,22 +129,10 @@ std::unique_ptr<MatrixShaperToSRGB> MatrixShaperToSRGB::Create(cmsContext contex
         }
     }
 
-    const auto* srgbCurve = static_cast<const cmsToneCurve*>(cmsReadTag(srgb.get(), cmsSigRedTRCTag));
-    if (!srgbCurve) return nullptr;
-    std::unique_ptr<cmsToneCurve, CurveDeleter> encode(cmsReverseToneCurve(srgbCurve));
-    if (!encode) return nullptr;
-    constexpr int kTop = 1 << kLinearBits;
-    result->encode_.resize(kTop + 1);
-    for (int i = 0; i <= kTop; ++i) {
-        const float level = cmsEvalToneCurveFloat(encode.get(), float(i) / float(kTop));
-        result->encode_[size_t(i)] = uint8_t(std::lround(std::clamp(double(level), 0.0, 1.0) * 255));
-    }
+    result->encode_ = srgb.encode.data();
 
     // LittleCMS has the last word: where it would convert otherwise (black point
     // compensation, a curve this reading misses), it converts.
-    std::unique_ptr<void, TransformDeleter> reference(cmsCreateTransformTHR(
-        context, profile, TYPE_BGR_8, srgb.get(), TYPE_BGR_8, INTENT_PERCEPTUAL, cmsFLAGS_NOCACHE));
-    if (!reference) return nullptr;
     constexpr size_t n = std::size(kCheckLevels);
     std::vector<uint8_t> in, ours, theirs(n * n * n * 3);
     for (uint8_t r : kCheckLevels)
@@ -123,7 +140,10 @@ std::unique_ptr<MatrixShaperToSRGB> MatrixShaperToSRGB::Create(cmsContext contex
             for (uint8_t b : kCheckLevels) in.insert(in.end(), {b, g, r});
     ours = in;
     result->Convert(ours.data(), int(n * n * n), 3);
-    cmsDoTransform(reference.get(), in.data(), theirs.data(), cmsUInt32Number(n * n * n));
+    // The reference takes red first: the same bytes reversed per pixel.
+    for (size_t i = 0; i < in.size(); i += 3) std::swap(in[i], in[i + 2]);
+    cmsDoTransform(reference, in.data(), theirs.data(), cmsUInt32Number(n * n * n));
+    for (size_t i = 0; i < theirs.size(); i += 3) std::swap(theirs[i], theirs[i + 2]);
     for (size_t i = 0; i < in.size(); ++i)
         if (std::abs(int(ours[i]) - int(theirs[i])) > 1) return nullptr;
     return result;
@@ -133,7 +153,7 @@ void MatrixShaperToSRGB::Convert(uint8_t* p, int width, int step) const {
     const Lanes* blue = add_[0].data();
     const Lanes* green = add_[1].data();
     const Lanes* red = add_[2].data();
-    const uint8_t* encode = encode_.data();
+    const uint8_t* encode = encode_;
     const __m128i half = _mm_set1_epi32(1 << (kSumBits - kLinearBits - 1));
     const __m128i zero = _mm_setzero_si128();
     const __m128i top = _mm_set1_epi16(1 << kLinearBits);

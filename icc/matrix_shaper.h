@@ -8,14 +8,15 @@
 #include <array>
 #include <cstdint>
 #include <memory>
-#include <vector>
 
 class MatrixShaperToSRGB {
 public:
     // nullptr when the profile is not an RGB matrix/curves one, or one that LittleCMS, with the
     // perceptual intent, would convert otherwise (a table beside the matrix, a black point
-    // to compensate, coefficients too large for the integer matrix).
-    static std::unique_ptr<MatrixShaperToSRGB> Create(cmsContext context, cmsHPROFILE profile);
+    // to compensate, coefficients too large for the sums). `reference` is LittleCMS's
+    // transform of the profile to sRGB, perceptual, red-green-blue 8-bit both sides: the
+    // tables must agree with it on a grid of colours.
+    static std::unique_ptr<MatrixShaperToSRGB> Create(cmsHPROFILE profile, cmsHTRANSFORM reference);
 
     // width pixels in place: blue, green, red, and with step 4 a fourth byte kept as it is.
     void Convert(uint8_t* pixels, int width, int step) const;
@@ -30,8 +31,8 @@ private:
         int32_t v[4];
     };
     std::array<std::array<Lanes, 256>, 3> add_{};
-    // sRGB level of each linear value 0 ... 1 << kLinearBits.
-    std::vector<uint8_t> encode_;
+    // sRGB level of each linear value 0 ... 1 << kLinearBits, the same for every profile.
+    const uint8_t* encode_ = nullptr;
 
     static constexpr int kSumBits = 28;
     static constexpr int kLinearBits = 14;
