@@ -109,7 +109,7 @@ std::unique_ptr<MatrixShaperToSRGB> MatrixShaperToSRGB::Create(cmsHPROFILE profi
     for (int row = 0; row < 3; ++row) {
         double magnitude = 0;
         for (int c = 0; c < 3; ++c) magnitude += std::abs(m[size_t(row * 3 + c)]);
-        if (!std::isfinite(magnitude) || magnitude * (1 << kSumBits) > double(INT32_MAX) - (1 << kLinearBits)) return nullptr;
+        if (!std::isfinite(magnitude) || magnitude * (1 << kSumBits) > double(INT32_MAX) - 2 * kRounding) return nullptr;
     }
 
     std::unique_ptr<MatrixShaperToSRGB> result(new MatrixShaperToSRGB());
@@ -124,7 +124,9 @@ std::unique_ptr<MatrixShaperToSRGB> MatrixShaperToSRGB::Create(cmsHPROFILE profi
             Lanes& lanes = result->add_[size_t(c)][size_t(v)];
             for (int out = 0; out < 3; ++out) {
                 const int row = 2 - out;
-                lanes.v[out] = std::isfinite(lin) ? int32_t(std::lround(lin * m[size_t(row * 3 + column)] * (1 << kSumBits))) : 0;
+                const double add = std::isfinite(lin) ? lin * m[size_t(row * 3 + column)] * (1 << kSumBits) : 0;
+                // Blue's lanes carry the rounding of the sum, which saves an addition per pixel.
+                lanes.v[out] = int32_t(std::lround(add)) + (c == 0 ? kRounding : 0);
             }
         }
     }
@@ -154,13 +156,12 @@ void MatrixShaperToSRGB::Convert(uint8_t* p, int width, int step) const {
     const Lanes* green = add_[1].data();
     const Lanes* red = add_[2].data();
     const uint8_t* encode = encode_;
-    const __m128i half = _mm_set1_epi32(1 << (kSumBits - kLinearBits - 1));
     const __m128i zero = _mm_setzero_si128();
     const __m128i top = _mm_set1_epi16(1 << kLinearBits);
     for (int x = 0; x < width; ++x, p += step) {
         __m128i sum = _mm_add_epi32(_mm_load_si128(reinterpret_cast<const __m128i*>(blue[p[0]].v)),
                                     _mm_load_si128(reinterpret_cast<const __m128i*>(green[p[1]].v)));
-        sum = _mm_add_epi32(sum, _mm_add_epi32(_mm_load_si128(reinterpret_cast<const __m128i*>(red[p[2]].v)), half));
+        sum = _mm_add_epi32(sum, _mm_load_si128(reinterpret_cast<const __m128i*>(red[p[2]].v)));
         // Out of gamut clamps per channel, to black and to full.
         sum = _mm_srai_epi32(sum, kSumBits - kLinearBits);
         sum = _mm_packs_epi32(sum, sum);

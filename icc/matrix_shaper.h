@@ -36,4 +36,5 @@ private:
 
     static constexpr int kSumBits = 28;
     static constexpr int kLinearBits = 14;
+    static constexpr int32_t kRounding = 1 << (kSumBits - kLinearBits - 1);
 };
