@@ -18,7 +18,7 @@ done
 
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-# A photo-like picture: smooth fractal colour with fine detail, 6000 x 4000.
+. bench/timing.sh
 case "$source" in
   jpg) ext=jpg; options=(-quality 92) ;;
   tif) ext=tif; options=(-depth 8 -compress None) ;;
@@ -27,28 +27,8 @@ case "$source" in
   *) echo "unknown source kind $source (jpg, tif, tif-lzw or png)" >&2; exit 2 ;;
 esac
 src="$tmp/photo.$ext"
-"$magick" -size 1500x1000 -seed 7 plasma:fractal -resize 6000x4000! -attenuate 0.4 +noise Gaussian \
-  -type TrueColor "${options[@]}" "$src"
+make_photo "$src" "${options[@]}"
 echo "source: 6000 x 4000 $source, $(( $(stat -c %s "$src") / 1024 )) KiB; best of $runs runs"
-
-# best_of NAME COMMAND...: runs COMMAND $runs times in a fresh output folder, prints the best
-# wall time, the best processor time (user + system: steadier on a busy machine) and the
-# largest peak resident size.
-best_of() {
-  local name=$1; shift
-  local best="" bestcpu="" peak=0
-  for _ in $(seq "$runs"); do
-    rm -rf "$tmp/out"; mkdir "$tmp/out"
-    /usr/bin/time -f "%e %U %S %M" -o "$tmp/time" "$@" >/dev/null
-    read -r wall user sys kb <"$tmp/time"
-    cpu=$(awk "BEGIN{print $user + $sys}")
-    if [ -z "$best" ] || awk "BEGIN{exit !($wall < $best)}"; then best=$wall; fi
-    if [ -z "$bestcpu" ] || awk "BEGIN{exit !($cpu < $bestcpu)}"; then bestcpu=$cpu; fi
-    [ "$kb" -gt "$peak" ] && peak=$kb
-  done
-  printf '%-12s wall %6.2f s   cpu %6.2f s   peak %6d MB\n' "$name" "$best" "$bestcpu" $(( peak / 1024 ))
-  eval "${name}_time=$best; ${name}_cpu=$bestcpu; ${name}_mb=$(( peak / 1024 ))"
-}
 
 best_of imbrix "$batch" -s half -q 85 -t jpg -o "$tmp/out" "$src"
 best_of vips /usr/bin/vips resize "$src" "$tmp/out/photo.jpg[Q=85]" 0.5

@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "graphics/bitmap.h"
+#include "icc/matrix_shaper.h"
 #include "imageops/parallel.h"
 
 namespace {
@@ -154,27 +155,35 @@ ProfileOutcome ConvertToSRGB(TBitmap& bitmap, std::span<const uint8_t> bytes, st
             for (int c = 0; c < 3; ++c) identity = identity && converted[size_t(v) * 3 + size_t(c)] == v;
         if (identity) return ProfileOutcome::AlreadySRGB;
         const size_t step = alpha ? 4 : 3;
-        for (int y = 0; y < height; ++y) {
-            uint8_t* p = bitmap.ScanLine(y);
-            for (int x = 0; x < width; ++x, p += step)
-                for (int c = 0; c < 3; ++c) p[c] = converted[size_t(p[c]) * 3 + size_t(c)];
-        }
+        const int n = imageops::ChooseThreadCount(threads, double(width) * height, kMinPixelsPerThread, height);
+        imageops::ParallelFor(height, n, 1, [&](int64_t begin, int64_t end) {
+            for (int64_t y = begin; y < end; ++y) {
+                uint8_t* p = bitmap.ScanLine(static_cast<int>(y));
+                for (int x = 0; x < width; ++x, p += step)
+                    for (int c = 0; c < 3; ++c) p[c] = converted[size_t(p[c]) * 3 + size_t(c)];
+            }
+        });
         return ProfileOutcome::Converted;
     }
     if (space != cmsSigRgbData) {
         SetProblem(problem, "the profile is not for RGB or gray pixels");
         return ProfileOutcome::Unusable;
     }
-    {
-        Transform check = MakeTransform(context, profile, TYPE_RGB_8, TYPE_RGB_8, 0, problem);
-        if (!check) return ProfileOutcome::Unusable;
-        if (ActsAsIdentity(check.get())) return ProfileOutcome::AlreadySRGB;
+    Transform check = MakeTransform(context, profile, TYPE_RGB_8, TYPE_RGB_8, 0, problem);
+    if (!check) return ProfileOutcome::Unusable;
+    if (ActsAsIdentity(check.get())) return ProfileOutcome::AlreadySRGB;
+    const int n = imageops::ChooseThreadCount(threads, double(width) * height, kMinPixelsPerThread, height);
+    if (std::unique_ptr<MatrixShaperToSRGB> fast = MatrixShaperToSRGB::Create(profile.get(), check.get())) {
+        const int step = alpha ? 4 : 3;
+        imageops::ParallelFor(height, n, 1, [&](int64_t begin, int64_t end) {
+            for (int64_t y = begin; y < end; ++y) fast->Convert(bitmap.ScanLine(static_cast<int>(y)), width, step);
+        });
+        return ProfileOutcome::Converted;
     }
     Transform t = MakeTransform(context, profile, alpha ? TYPE_BGRA_8 : TYPE_BGR_8, alpha ? TYPE_BGRA_8 : TYPE_BGR_8,
                                 alpha ? cmsFLAGS_COPY_ALPHA : 0, problem);
     if (!t) return ProfileOutcome::Unusable;
     if (width == 0 || height == 0) return ProfileOutcome::Converted;
-    const int n = imageops::ChooseThreadCount(threads, double(width) * height, kMinPixelsPerThread, height);
     cmsHTRANSFORM transform = t.get();
     imageops::ParallelFor(height, n, 1, [&](int64_t begin, int64_t end) {
         for (int64_t y = begin; y < end; ++y) {

@@ -212,3 +212,34 @@ std::unique_ptr<TBitmap> RotateBitmap(int rotationIndex, const TBitmap& input, i
         default: return nullptr;
     }
 }
+
+bool OrientUprightInPlace(int orientation, TBitmap& bitmap, int threads) {
+    if ((orientation != 2 && orientation != 3 && orientation != 4) || bitmap.PixelFormat() != TPixelFormat::pf24bit)
+        return false;
+    const int W = bitmap.Width();
+    const int H = bitmap.Height();
+    if (W == 0 || H == 0) return true;
+    auto swapPixels = [](uint8_t* a, uint8_t* b) { std::swap_ranges(a, a + 3, b); };
+    auto reverseRow = [&](uint8_t* row) {
+        for (int x = 0; x < W / 2; ++x) swapPixels(row + size_t(x) * 3, row + size_t(W - 1 - x) * 3);
+    };
+    // Row pairs (y, H - 1 - y) from the outside in; a middle row pairs with itself.
+    const int pairs = orientation == 2 ? H : (H + 1) / 2;
+    const int n = imageops::ChooseThreadCount(threads, double(W) * H, kMinPixelsPerThread, pairs);
+    imageops::ParallelFor(pairs, n, 1, [&](int64_t begin, int64_t end) {
+        for (int64_t y = begin; y < end; ++y) {
+            uint8_t* top = bitmap.ScanLine(static_cast<int>(y));
+            uint8_t* bottom = bitmap.ScanLine(H - 1 - static_cast<int>(y));
+            if (orientation == 2) {
+                reverseRow(top);
+            } else if (top == bottom) {
+                if (orientation == 3) reverseRow(top);
+            } else if (orientation == 4) {
+                std::swap_ranges(top, top + size_t(W) * 3, bottom);
+            } else {
+                for (int x = 0; x < W; ++x) swapPixels(top + size_t(x) * 3, bottom + size_t(W - 1 - x) * 3);
+            }
+        }
+    });
+    return true;
+}

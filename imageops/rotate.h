@@ -28,3 +28,8 @@ std::unique_ptr<TBitmap> Transverse(const TBitmap& input);
 // that undoes how the camera stored it); 1 and any other value return nullptr.
 std::unique_ptr<TBitmap> OrientUpright(int orientation, const TBitmap& input, int threads = 0,
                                        bool allowWideVectors = true);
+
+// The same for the orientations that keep the picture's shape (2, 3 and 4: a mirror or a half
+// turn), done in place on a 24-bit bitmap so that no second picture is made: true when done,
+// false (the bitmap unchanged) for the other orientations and pixel formats.
+bool OrientUprightInPlace(int orientation, TBitmap& bitmap, int threads = 0);

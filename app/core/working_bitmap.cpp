@@ -28,8 +28,11 @@ std::unique_ptr<TBitmap> Finish(std::unique_ptr<TBitmap> bitmap, const Recorded&
     if (problem.empty() && ConvertToSRGB(*bitmap, recorded.profile, &problem) != ProfileOutcome::Unusable)
         problem.clear();
     if (!problem.empty()) ShowWarning(UnusedProfileWarning(path, problem));
-    if (options.AutoOrient)
+    if (options.AutoOrient) {
+        // Mirrors and the half turn in place, without a second picture beside the first.
+        if (OrientUprightInPlace(recorded.orientation, *bitmap)) return bitmap;
         if (std::unique_ptr<TBitmap> upright = OrientUpright(recorded.orientation, *bitmap)) return upright;
+    }
     return bitmap;
 }
 

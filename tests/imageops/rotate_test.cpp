@@ -154,6 +154,13 @@ TEST(Orient, EveryOrientationMatchesTheTurnsItIsMadeOf) {
                     << W << "x" << H << " orientation " << orientation << ", " << threads << " threads"
                     << (wide ? ", wide" : ", plain");
             }
+        for (int orientation = 2; orientation <= 8; ++orientation) {
+            TBitmap inPlace = in;
+            const bool done = OrientUprightInPlace(orientation, inPlace, orientation == 3 ? 2 : 1);
+            EXPECT_EQ(done, orientation <= 4) << orientation;
+            EXPECT_TRUE(SamePixels(inPlace, done ? *want[orientation] : in))
+                << W << "x" << H << " orientation " << orientation << " in place";
+        }
         EXPECT_TRUE(SamePixels(*MirrorTopBottom(in), *want[4]));
         EXPECT_TRUE(SamePixels(*Transpose(in), *want[5]));
         EXPECT_TRUE(SamePixels(*Transverse(in), *want[7]));
