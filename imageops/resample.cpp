@@ -200,6 +200,8 @@ void ResampleBitmap(TBitmap& source, TBitmap& target, FilterKernel kernel, float
     const imageops::TapTable horizontal = imageops::BuildTapTable(xscale, SW, DW, kernel, support);
     const imageops::TapTable vertical = imageops::BuildTapTable(yscale, SH, DH, kernel, support);
 
+    if (options.sourceRows && (&source == &target || source.PixelFormat() != TPixelFormat::pf24bit))
+        throw EInvalidGraphicOperation("A source still being filled must be a 24-bit bitmap of its own");
     if (source.PixelFormat() != TPixelFormat::pf24bit) source.SetPixelFormat(TPixelFormat::pf24bit);
     if (target.PixelFormat() != TPixelFormat::pf24bit) target.SetPixelFormat(TPixelFormat::pf24bit);
 
@@ -216,5 +218,6 @@ void ResampleBitmap(TBitmap& source, TBitmap& target, FilterKernel kernel, float
     const double work = double(SH) * DW * 3 * horizontal.taps + double(DH) * DW * 3 * vertical.taps;
     const int threads = imageops::ChooseThreadCount(options.threads, work, kMinWorkPerThread, (DH + 7) / 8);
     imageops::ResamplePasses({from->Bits(), from->RowStride()}, SW, SH, horizontal, vertical,
-                             {target.Bits(), target.RowStride()}, threads, options.allowWideVectors);
+                             {target.Bits(), target.RowStride()}, threads, options.allowWideVectors,
+                             options.sourceRows);
 }

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 
+class RowsReady;
 class TBitmap;
 
 // A kernel takes a distance in source pixels (already divided by the widening factor when
@@ -38,6 +39,10 @@ struct ResampleOptions {
     int threads = 0;
     // Whether the wide-vector instructions may be used where the processor has them.
     bool allowWideVectors = true;
+    // The source's rows as they become final, when it is still being filled (by a decoder on
+    // another thread, top row first): the resampler reads a row only once it is final. The
+    // source must be 24 bits per pixel and its size set already, and it is never the target.
+    const RowsReady* sourceRows = nullptr;
 };
 void ResampleBitmap(TBitmap& source, TBitmap& target, FilterKernel kernel, float support,
                     const ResampleOptions& options);

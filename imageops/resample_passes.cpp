@@ -213,7 +213,7 @@ bool HaveWideVectors() {
 }
 
 void ResamplePasses(PassImage source, int width, int rows, const TapTable& horizontal, const TapTable& vertical,
-                    PassTarget target, int threads, bool wideVectors) {
+                    PassTarget target, int threads, bool wideVectors, const RowsReady* sourceRows) {
     if (width < 1 || rows < 1 || horizontal.outputs < 1 || vertical.outputs < 1) return;
 
     // Horizontal: the highest column each output prefix reads, and the ring of column slots.
@@ -285,6 +285,7 @@ void ResamplePasses(PassImage source, int width, int rows, const TapTable& horiz
                         out[r] = slot(y0 + r);
                         held[size_t((y0 + r) % ringRows)] = y0 + r;
                     }
+                    if (sourceRows) sourceRows->WaitFor(y0 + count);
                     block(job, buffer.data(), y0, out);
                 }
                 tapRows[t] = slot(y);

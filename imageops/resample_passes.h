@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "imageops/resample.h"
+#include "imageops/rows_ready.h"
 
 namespace imageops {
 
@@ -33,9 +34,10 @@ struct PassTarget {
 
 // Both passes: every row of a width x rows source resampled by `horizontal` into
 // horizontal.outputs columns, then those columns by `vertical` into vertical.outputs rows of
-// target. Work is split over `threads` threads by target rows.
+// target. Work is split over `threads` threads by target rows. With sourceRows, each block of
+// source rows is waited for (RowsReady::WaitFor) before it is read.
 void ResamplePasses(PassImage source, int width, int rows, const TapTable& horizontal, const TapTable& vertical,
-                    PassTarget target, int threads, bool wideVectors);
+                    PassTarget target, int threads, bool wideVectors, const RowsReady* sourceRows = nullptr);
 
 // Whether this processor has the wide-vector instructions the fast loops can use.
 bool HaveWideVectors();

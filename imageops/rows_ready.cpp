@@ -1,0 +1,63 @@
+#include "imageops/rows_ready.h"
+
+#include <system_error>
+
+void RowsReady::Advance(int rows) {
+    if (rows <= ready_.load(std::memory_order_relaxed)) return;
+    ready_.store(rows, std::memory_order_release);
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (waiting_ > 0) changed_.notify_all();
+}
+
+void RowsReady::Close() {
+    closed_.store(true, std::memory_order_release);
+    std::lock_guard<std::mutex> lock(mutex_);
+    changed_.notify_all();
+}
+
+void RowsReady::WaitFor(int rows) const {
+    // Most calls find their rows final already: no lock then.
+    if (ready_.load(std::memory_order_acquire) >= rows) return;
+    std::unique_lock<std::mutex> lock(mutex_);
+    ++waiting_;
+    changed_.wait(lock, [&] {
+        return ready_.load(std::memory_order_acquire) >= rows || closed_.load(std::memory_order_acquire);
+    });
+    --waiting_;
+    if (ready_.load(std::memory_order_acquire) < rows) throw ERowsAbandoned();
+}
+
+RowProducer::RowProducer(std::function<void(RowsReady&)> produce) : produce_(std::move(produce)) {
+    try {
+        worker_ = std::thread([this] { Run(); });
+    } catch (const std::system_error&) {
+        Run();  // no thread to be had: the rows are made now, and the consumer finds them final
+    }
+}
+
+RowProducer::~RowProducer() { Join(); }
+
+void RowProducer::Run() {
+    ThreadWarningSink previous =
+        SetThreadWarningSink([this](const std::string& message, WarningKind kind) { warnings_.emplace_back(message, kind); });
+    try {
+        produce_(rows_);
+    } catch (...) {
+        failure_ = std::current_exception();
+    }
+    // Also after a producer that stopped short without failing: nobody waits for ever.
+    rows_.Close();
+    SetThreadWarningSink(std::move(previous));
+}
+
+void RowProducer::Join() {
+    if (worker_.joinable()) worker_.join();
+}
+
+void RowProducer::Finish() {
+    Join();
+    auto warnings = std::move(warnings_);
+    warnings_.clear();
+    for (const auto& [message, kind] : warnings) ShowWarning(message, kind);
+    if (std::exception_ptr failure = std::exchange(failure_, nullptr)) std::rethrow_exception(failure);
+}

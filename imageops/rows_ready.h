@@ -1,0 +1,72 @@
+#pragma once
+// Rows of a picture that become final over time: a decoder on one thread fills a bitmap from
+// the top while a consumer (the resampler) follows it on another, reading only rows already
+// final. One mechanism for every reader whose rows come out in order.
+#include <atomic>
+#include <condition_variable>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "graphics/warning_sink.h"
+
+// Thrown to a consumer waiting for rows that will not come because the producer failed. The
+// producer's own error is reported by whoever joins it (RowProducer::Finish), so that it
+// surfaces with its own message, at its own place.
+class ERowsAbandoned : public std::exception {
+public:
+    const char* what() const noexcept override { return "The rows of the picture did not come"; }
+};
+
+class RowsReady {
+public:
+    RowsReady() = default;
+    RowsReady(const RowsReady&) = delete;
+    RowsReady& operator=(const RowsReady&) = delete;
+
+    // Producer: rows 0..rows-1 are final (never fewer than said before).
+    void Advance(int rows);
+    // Producer: no more rows will come (it failed, or it is done); a consumer waiting for
+    // rows beyond the last final one gives up.
+    void Close();
+    // Consumer: returns once rows 0..rows-1 are final; ERowsAbandoned when the producer
+    // closed before reaching them.
+    void WaitFor(int rows) const;
+
+private:
+    std::atomic<int> ready_{0};
+    std::atomic<bool> closed_{false};
+    mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+    mutable int waiting_ = 0;  // consumers blocked in WaitFor (under mutex_)
+};
+
+// Runs produce(rows) on a thread of its own. Its warnings are kept and shown by Finish on the
+// joining thread, in order, where a load in turn would have shown them; its failure marks the
+// rows failed, so that no consumer waits for rows that will not come.
+class RowProducer {
+public:
+    explicit RowProducer(std::function<void(RowsReady&)> produce);
+    ~RowProducer();  // waits for the producer
+    RowProducer(const RowProducer&) = delete;
+    RowProducer& operator=(const RowProducer&) = delete;
+
+    RowsReady& Rows() { return rows_; }
+    // Waits for the producer to end.
+    void Join();
+    // Joins, shows the producer's warnings on the calling thread, then rethrows its failure.
+    void Finish();
+
+private:
+    void Run();
+    std::function<void(RowsReady&)> produce_;
+    RowsReady rows_;
+    std::thread worker_;
+    // Written by the producer only; read after the join, which orders the two.
+    std::exception_ptr failure_;
+    std::vector<std::pair<std::string, WarningKind>> warnings_;
+};
