@@ -1,5 +1,6 @@
 #include "jpeg/jpeg_image.h"
 
+#include <algorithm>
 #include <utility>
 
 #include <cstdio>
@@ -96,6 +97,7 @@ void TJPEGImage::ReadPicture(TStream& stream) {
         data->Grayscale = info.jpeg_color_space == JCS_GRAYSCALE;
         metadata = ScanJpegMetadata(data->Bytes);
         const bool cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
+        data->Cmyk = cmyk;
         if (cmyk && !metadata.IccProfile.empty()) {
             std::string problem;
             data->CmykProfile = CmykToSRGB::Create(metadata.IccProfile, info.saw_Adobe_marker, &problem);
@@ -129,12 +131,33 @@ std::unique_ptr<TBitmap> TJPEGImage::TakePlainBitmap() {
     return std::move(bitmap_);
 }
 
+bool TJPEGImage::DecodesToPlainRows() const {
+    return !bitmap_ && data_->HasBytes && !data_->Bytes.empty() && !data_->Cmyk && !data_->Grayscale && !grayOutput_ &&
+           outputDepth_ == TJPEGPixelFormat::jf24Bit && !Transparent && !Empty();
+}
+
+std::unique_ptr<TBitmap> TJPEGImage::DecodeFollowed(std::unique_ptr<TBitmap> into,
+                                                    const std::function<void(int)>& rowsDone) {
+    if (!DecodesToPlainRows() || !into || into->PixelFormat() != TPixelFormat::pf24bit || into->Width() != Width() ||
+        into->Height() != Height())
+        throw EInvalidGraphicOperation("This JPEG picture cannot be decoded into the bitmap given");
+    std::unique_ptr<TBitmap> bitmap = Decode(std::move(into), rowsDone);
+    Progress(TProgressStage::psEnding, 100, Rect(0, 0, bitmap->Width(), bitmap->Height()));
+    return bitmap;
+}
+
 TBitmap& TJPEGImage::DecodedBitmap() {
     if (bitmap_) return *bitmap_;
+    bitmap_ = Decode(nullptr, {});
+    Progress(TProgressStage::psEnding, 100, Rect(0, 0, Width(), Height()));
+    return *bitmap_;
+}
 
+std::unique_ptr<TBitmap> TJPEGImage::Decode(std::unique_ptr<TBitmap> into, const std::function<void(int)>& rowsDone) {
     // Built aside and kept only when complete, so a failed decode leaves no half picture
     // behind to be drawn later as if it were good.
-    auto bitmap = std::make_unique<TBitmap>();
+    const bool given = into != nullptr;
+    std::unique_ptr<TBitmap> bitmap = given ? std::move(into) : std::make_unique<TBitmap>();
     const TRect whole = Rect(0, 0, Width(), Height());
     Progress(TProgressStage::psStarting, 0, whole);
 
@@ -175,10 +198,16 @@ TBitmap& TJPEGImage::DecodedBitmap() {
 
     const int width = static_cast<int>(info.output_width);
     const int height = static_cast<int>(info.output_height);
-    // Sized (and checked against the picture limits) before the library allocates anything.
-    if (quantize) bitmap->SetPixelFormat(TPixelFormat::pf8bit);
-    else bitmap->SetPixelFormat(TPixelFormat::pf24bit);
-    bitmap->SetSizeForOverwrite(width, height);  // every row is decoded into below
+    if (given) {
+        // The consumer reads the rows where they are: they must not move.
+        if (quantize || cmyk || bitmap->Width() != width || bitmap->Height() != height)
+            throw EInvalidGraphicOperation("This JPEG picture cannot be decoded into the bitmap given");
+    } else {
+        // Sized (and checked against the picture limits) before the library allocates anything.
+        if (quantize) bitmap->SetPixelFormat(TPixelFormat::pf8bit);
+        else bitmap->SetPixelFormat(TPixelFormat::pf24bit);
+        bitmap->SetSizeForOverwrite(width, height);  // every row is decoded into below
+    }
 
     decompressor.Start();
     if (quantize) {
@@ -204,15 +233,20 @@ TBitmap& TJPEGImage::DecodedBitmap() {
                 if (profile) profile->Row(row.data(), bitmap->ScanLine(y), width);
                 else CmykRowToBgr(row.data(), bitmap->ScanLine(y), width, inverted);
             }
+        } else if (rowsDone) {
+            // In bands, so that the consumer follows closely without being woken for every row.
+            constexpr int kBand = 16;
+            for (int y = 0; y < height; y += kBand) {
+                const int count = std::min(kBand, height - y);
+                decompressor.ReadRows(bitmap->ScanLine(y), bitmap->RowStride(), count);
+                rowsDone(y + count);
+            }
         } else {
             decompressor.ReadRows(bitmap->ScanLine(0), bitmap->RowStride(), height);
         }
     }
     decompressor.Finish();
-
-    bitmap_ = std::move(bitmap);
-    Progress(TProgressStage::psEnding, 100, whole);
-    return *bitmap_;
+    return bitmap;
 }
 
 void TJPEGImage::WritePicture(TStream& stream) {

@@ -12,6 +12,7 @@
 //     jpg.AssignBitmap(bitmap);
 //     jpg.WritePictureFileExclusive(path);
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -45,6 +46,7 @@ struct TJPEGData {
     int32_t Width = 0;
     int32_t Height = 0;
     bool Grayscale = false;        // the file's colour space is grayscale
+    bool Cmyk = false;             // the file stores inks (CMYK or YCCK)
     // Ink pictures with a usable embedded CMYK profile decode through it instead of the
     // plain formula.
     std::shared_ptr<const CmykToSRGB> CmykProfile;
@@ -80,6 +82,15 @@ public:
     // The decoded bitmap itself, when it is plain 24-bit; a later draw decodes again.
     std::unique_ptr<TBitmap> TakePlainBitmap() override;
 
+    // Whether the picture decodes straight to the plain 24-bit rows TakePlainBitmap hands
+    // over (not ink, gray or 8-bit output, not decoded yet), so that DecodeFollowed can be used.
+    bool DecodesToPlainRows() const;
+    // Decodes, as TakePlainBitmap would, into `into`, which the caller has sized to Width() x
+    // Height() at 24 bits, so that its rows stay where a consumer on another thread reads
+    // them; rowsDone(n) is called whenever rows 0..n-1 are final. Only when
+    // DecodesToPlainRows(); the decoded bitmap is handed back, the picture keeps none.
+    std::unique_ptr<TBitmap> DecodeFollowed(std::unique_ptr<TBitmap> into, const std::function<void(int)>& rowsDone);
+
     bool CanWrite() const override { return true; }
     // Encodes first when there are no JPEG bytes yet; a 0-sized bitmap gives 0 bytes.
     void WritePicture(TStream& stream) override;
@@ -108,6 +119,8 @@ public:
 
 private:
     void FreeBitmapIfRedecodable();
+    // The decoding behind DecodedBitmap and DecodeFollowed (into may be null: a new bitmap).
+    std::unique_ptr<TBitmap> Decode(std::unique_ptr<TBitmap> into, const std::function<void(int)>& rowsDone);
 
     std::shared_ptr<TJPEGData> data_;
     std::unique_ptr<TBitmap> bitmap_;

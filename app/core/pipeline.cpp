@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -25,6 +26,8 @@
 #include "graphics/warning_sink.h"
 #include "imageops/resample.h"
 #include "imageops/rotate.h"
+#include "imageops/rows_ready.h"
+#include "icc/colour_profile.h"
 #include "gif/gif_image.h"
 #include "jpeg/jpeg_image.h"
 #include "readers/ole_graphic.h"
@@ -417,6 +420,106 @@ std::unique_ptr<TBitmap> LoadWorkingBitmap(const std::string& path, const Uprigh
     return WorkingBitmap(picture.TakeGraphic(), options, path);
 }
 
+// The size of the result before any turn (the picture's own size when it is kept as it is);
+// w x h is the working bitmap's size.
+struct ResampleSize {
+    int width;
+    int height;
+};
+ResampleSize TargetBeforeTurn(PipelineHost& host, const std::string& path, int w, int h) {
+    const ScaleChoice choice = host.CurrentScaleChoice();
+    const bool quarterTurn = choice.RotationIndex == 1 || choice.RotationIndex == 3;
+    // The size the user asks for describes the picture after its rotation.
+    const TargetSize size = quarterTurn ? ComputeTargetSize(h, w, choice, host.Settings().PreserveAspectRatio)
+                                        : ComputeTargetSize(w, h, choice, host.Settings().PreserveAspectRatio);
+    const int targetW = quarterTurn ? size.Height : size.Width;
+    const int targetH = quarterTurn ? size.Width : size.Height;
+    if (targetW <= 0 || targetH <= 0)
+        throw EInvalidGraphicOperation(
+            FormatMessage("The result of \"%s\" would be %d x %d pixels: choose a larger size", path.c_str(),
+                          size.Width, size.Height));
+    return {targetW, targetH};
+}
+
+const FilterEntry& ChosenFilter(PipelineHost& host) {
+    const int resampler = host.Settings().Resampler;
+    if (resampler < 0 || resampler >= static_cast<int>(FilterTable.size())) throw ERangeError();
+    return FilterTable[static_cast<size_t>(resampler)];
+}
+
+std::atomic<int64_t> followedDecodings{0};
+
+// A load whose decoding the resampler followed: both bitmaps, and the resampler's own failure
+// (if any) to be raised where the resampling comes in turn.
+struct FollowedLoad {
+    std::unique_ptr<TBitmap> converted;
+    std::unique_ptr<TBitmap> target;
+    std::exception_ptr resampleError;
+};
+
+// A JPEG that needs no turn and no colour conversion, and is to be resampled, is decoded on a
+// thread of its own into the working bitmap while the resampler follows it row by row on this
+// one: the two no longer wait for each other. The bitmaps are those of the steps in turn,
+// byte for byte, and so are the host calls: the decoding's warnings and failure come out after
+// the load's progress step, where the decoding in turn would have given them. nullopt (and
+// nothing done) for any other picture: the steps then run in turn.
+std::optional<FollowedLoad> FollowDecoding(PipelineHost& host, TPicture& picture, const std::string& path,
+                                           std::vector<std::string>* damage) {
+    if (!LookAheadEnabled()) return std::nullopt;
+    auto* jpg = dynamic_cast<TJPEGImage*>(picture.Graphic());
+    if (!jpg || !jpg->DecodesToPlainRows()) return std::nullopt;
+    if (host.Settings().AutoOrient && jpg->Orientation >= 2 && jpg->Orientation <= 8) return std::nullopt;
+    if (!jpg->IccProfileProblem.empty() || (!jpg->IccProfile.empty() && !IsSRGBProfile(jpg->IccProfile)))
+        return std::nullopt;
+    const int w = jpg->Width(), h = jpg->Height();
+    ResampleSize size{};
+    const FilterEntry* filter = nullptr;
+    try {
+        size = TargetBeforeTurn(host, path, w, h);
+        filter = &ChosenFilter(host);
+    } catch (...) {
+        return std::nullopt;  // reported in its turn, after the load
+    }
+    if (size.width == w && size.height == h) return std::nullopt;  // nothing to resample
+
+    // Sized here, before the decoding starts, so that the rows stay where the resampler reads
+    // them. A picture over the limits is left to the load in turn, which fails at its place.
+    auto working = std::make_unique<TBitmap>();
+    try {
+        working->SetPixelFormat(TPixelFormat::pf24bit);
+        working->SetSizeForOverwrite(w, h);
+    } catch (...) {
+        return std::nullopt;
+    }
+    FollowedLoad load;
+    followedDecodings.fetch_add(1, std::memory_order_relaxed);
+    TBitmap* source = working.get();
+    std::unique_ptr<TGraphic> graphic = picture.TakeGraphic();
+    std::unique_ptr<TBitmap> decoded;
+    {
+        RowProducer decoder([&](RowsReady& rows) {
+            decoded = jpg->DecodeFollowed(std::move(working), [&rows](int done) { rows.Advance(done); });
+            graphic.reset();  // the file's bytes, not needed once decoded
+        });
+        try {
+            load.target = std::make_unique<TBitmap>(size.width, size.height, TPixelFormat::pf24bit);
+            ResampleOptions options;
+            options.sourceRows = &decoder.Rows();
+            ResampleBitmap(*source, *load.target, filter->kernel, filter->support, options);
+        } catch (const ERowsAbandoned&) {
+            // The decoding failed: its own error is raised below.
+        } catch (...) {
+            load.resampleError = std::current_exception();
+        }
+        decoder.Join();
+        host.StepProgress();
+        DamageCollector collect(damage);
+        decoder.Finish();  // the decoding's warnings, then its failure
+    }
+    load.converted = std::move(decoded);
+    return load;
+}
+
 // lookAhead (may be null) holds the file read ahead and is given the next one (nextPath, ""
 // for none) as soon as this file's source is in memory.
 // damage (may be null: shown as warnings then) collects what the load found damaged; only
@@ -431,6 +534,7 @@ FileResult RunFile(PipelineHost& host, const std::string& path, FileTrack& track
         DamageCollector collect(damage);
         converted = lookAhead->Take(path);  // replays the look-ahead's warnings
     }
+    std::optional<FollowedLoad> followed;
     if (converted) {
         host.StepProgress();
     } else {
@@ -439,11 +543,16 @@ FileResult RunFile(PipelineHost& host, const std::string& path, FileTrack& track
             DamageCollector collect(damage);
             picture.LoadPictureFile(path);
         }
-        host.StepProgress();
-        // The picture is not needed once its pixels are in the working bitmap: in sRGB and
-        // upright, so that the size asked for describes the picture as it is seen.
-        DamageCollector collect(damage);  // a JPEG decodes its pixels only here
-        converted = WorkingBitmap(picture.TakeGraphic(), UprightOptions{host.Settings().AutoOrient}, path);
+        followed = FollowDecoding(host, picture, path, damage);
+        if (followed) {
+            converted = std::move(followed->converted);
+        } else {
+            host.StepProgress();
+            // The picture is not needed once its pixels are in the working bitmap: in sRGB and
+            // upright, so that the size asked for describes the picture as it is seen.
+            DamageCollector collect(damage);  // a JPEG decodes its pixels only here
+            converted = WorkingBitmap(picture.TakeGraphic(), UprightOptions{host.Settings().AutoOrient}, path);
+        }
     }
     // At most two files in memory: this one and the one read ahead.
     if (lookAhead && !nextPath.empty()) lookAhead->Start(nextPath);
@@ -453,27 +562,22 @@ FileResult RunFile(PipelineHost& host, const std::string& path, FileTrack& track
     host.StepProgress();
 
     const ScaleChoice choice = host.CurrentScaleChoice();
-    const bool quarterTurn = choice.RotationIndex == 1 || choice.RotationIndex == 3;
-    // The size the user asks for describes the picture after its rotation.
-    const TargetSize size = quarterTurn ? ComputeTargetSize(h, w, choice, host.Settings().PreserveAspectRatio)
-                                        : ComputeTargetSize(w, h, choice, host.Settings().PreserveAspectRatio);
-    const int targetW = quarterTurn ? size.Height : size.Width;
-    const int targetH = quarterTurn ? size.Width : size.Height;
-    if (targetW <= 0 || targetH <= 0)
-        throw EInvalidGraphicOperation(
-            FormatMessage("The result of \"%s\" would be %d x %d pixels: choose a larger size", path.c_str(),
-                          size.Width, size.Height));
-
     std::unique_ptr<TBitmap> target;
-    if (targetW == w && targetH == h) {
-        target = std::move(converted);  // same size: the pixels as they are
-    } else {
-        const int resampler = host.Settings().Resampler;
-        if (resampler < 0 || resampler >= static_cast<int>(FilterTable.size())) throw ERangeError();
-        const FilterEntry& filter = FilterTable[static_cast<size_t>(resampler)];
-        target = std::make_unique<TBitmap>(targetW, targetH, TPixelFormat::pf24bit);
-        ResampleBitmap(*converted, *target, filter.kernel, filter.support);
+    if (followed) {
+        // Resampled already, while the picture was decoded.
+        if (followed->resampleError) std::rethrow_exception(followed->resampleError);
+        target = std::move(followed->target);
         converted.reset();
+    } else {
+        const ResampleSize size = TargetBeforeTurn(host, path, w, h);
+        if (size.width == w && size.height == h) {
+            target = std::move(converted);  // same size: the pixels as they are
+        } else {
+            const FilterEntry& filter = ChosenFilter(host);
+            target = std::make_unique<TBitmap>(size.width, size.height, TPixelFormat::pf24bit);
+            ResampleBitmap(*converted, *target, filter.kernel, filter.support);
+            converted.reset();
+        }
     }
     host.StepProgress();
 
@@ -532,6 +636,8 @@ FileResult RunFile(PipelineHost& host, const std::string& path, FileTrack& track
 TBitmap BlankThumbnail() { return TBitmap(kThumbnailWidth, kThumbnailHeight, TPixelFormat::pf24bit); }
 
 }  // namespace
+
+int64_t FollowedDecodingCount() { return followedDecodings.load(std::memory_order_relaxed); }
 
 bool ProcessFile(PipelineHost& host, const std::string& path) {
     FileTrack track;

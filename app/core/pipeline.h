@@ -114,6 +114,9 @@ BatchOutcome ProcessFiles(PipelineHost& host, std::vector<std::string> paths);
 // and adds no Out entry. Errors escape; an Out entry whose result was not written is removed
 // first.
 bool ProcessFile(PipelineHost& host, const std::string& path);
+// How many loads so far were decoded on a thread of their own with the resampler following;
+// for tests that must know that this path was taken.
+int64_t FollowedDecodingCount();
 
 // "2 of 9 files could not be converted:" and a line "name: reason" for each failure.
 std::string FailureListText(const std::vector<FileFailure>& failures, size_t fileCount);
