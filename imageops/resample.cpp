@@ -1,6 +1,7 @@
 #include "imageops/resample.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <memory>
 #include <numbers>
@@ -10,6 +11,7 @@
 #include "graphics/size_check.h"
 #include "imageops/parallel.h"
 #include "imageops/resample_passes.h"
+#include "imageops/rows_ready.h"
 
 // Kernels are evaluated in double and rounded once to float on return, so that the values
 // the filters are known by (Bell(1) = 1/8, Mitchell(0) = 8/9, ...) come out as the nearest
@@ -181,24 +183,59 @@ void ResampleBitmap(TBitmap& source, TBitmap& target, FilterKernel kernel, float
     ResampleBitmap(source, target, kernel, support, ResampleOptions{});
 }
 
+namespace {
+
+struct Plan {
+    imageops::TapTable horizontal, vertical;
+};
+
+// Everything that can fail is settled before either bitmap is touched: a one-column (or
+// one-row) target from a longer source has scale 0 and fails here.
+Plan PlanResample(int SW, int SH, int DW, int DH, FilterKernel kernel, float support) {
+    if (SW < 1 || SH < 1) throw EInvalidGraphicOperation("Source bitmap too small");
+    if (DW < 1 || DH < 1) throw EInvalidGraphicOperation("Target bitmap too small");
+    if (kernel == nullptr) throw EInvalidGraphicOperation("No resampling filter");
+    if (!std::isfinite(support) || support < 0.0f) throw EInvalidGraphicOperation("Invalid resampling filter support");
+    const float xscale = ScaleFactor(SW, DW);
+    const float yscale = ScaleFactor(SH, DH);
+    if (xscale == 0.0f || yscale == 0.0f) throw EZeroDivide();
+    return {imageops::BuildTapTable(xscale, SW, DW, kernel, support),
+            imageops::BuildTapTable(yscale, SH, DH, kernel, support)};
+}
+
+}  // namespace
+
+int ResampleRingRows(int height, int targetHeight, FilterKernel kernel, float support) {
+    if (height < 1 || targetHeight < 1) throw EInvalidGraphicOperation("Source bitmap too small");
+    const float yscale = ScaleFactor(height, targetHeight);
+    if (yscale == 0.0f) throw EZeroDivide();
+    return imageops::SourceRingRows(imageops::BuildTapTable(yscale, height, targetHeight, kernel, support), height);
+}
+
+void ResampleFromRing(const TBitmap& ring, int height, RowsReady& rows, TBitmap& target, FilterKernel kernel,
+                      float support, bool allowWideVectors) {
+    // However the resampling ends, the producer is not left waiting for room.
+    struct ReleaseAll {
+        RowsReady& rows;
+        ~ReleaseAll() { rows.Release(INT_MAX); }
+    } releaseAll{rows};
+    const Plan plan = PlanResample(ring.Width(), height, target.Width(), target.Height(), kernel, support);
+    if (ring.PixelFormat() != TPixelFormat::pf24bit || ring.Height() < 1)
+        throw EInvalidGraphicOperation("The ring of source rows must be a 24-bit bitmap");
+    if (target.PixelFormat() != TPixelFormat::pf24bit) target.SetPixelFormat(TPixelFormat::pf24bit);
+    imageops::ResamplePasses({ring.Bits(), ring.RowStride(), ring.Height()}, ring.Width(), height, plan.horizontal,
+                             plan.vertical, {target.Bits(), target.RowStride()}, 1, allowWideVectors, &rows);
+}
+
 void ResampleBitmap(TBitmap& source, TBitmap& target, FilterKernel kernel, float support,
                     const ResampleOptions& options) {
     const int DW = target.Width();
     const int DH = target.Height();
     const int SW = source.Width();
     const int SH = source.Height();
-    if (SW < 1 || SH < 1) throw EInvalidGraphicOperation("Source bitmap too small");
-    if (DW < 1 || DH < 1) throw EInvalidGraphicOperation("Target bitmap too small");
-    if (kernel == nullptr) throw EInvalidGraphicOperation("No resampling filter");
-    if (!std::isfinite(support) || support < 0.0f) throw EInvalidGraphicOperation("Invalid resampling filter support");
-
-    // Everything that can fail is settled before either bitmap is touched: a one-column (or
-    // one-row) target from a longer source has scale 0 and fails here.
-    const float xscale = ScaleFactor(SW, DW);
-    const float yscale = ScaleFactor(SH, DH);
-    if (xscale == 0.0f || yscale == 0.0f) throw EZeroDivide();
-    const imageops::TapTable horizontal = imageops::BuildTapTable(xscale, SW, DW, kernel, support);
-    const imageops::TapTable vertical = imageops::BuildTapTable(yscale, SH, DH, kernel, support);
+    const Plan plan = PlanResample(SW, SH, DW, DH, kernel, support);
+    const imageops::TapTable& horizontal = plan.horizontal;
+    const imageops::TapTable& vertical = plan.vertical;
 
     if (options.sourceRows && (&source == &target || source.PixelFormat() != TPixelFormat::pf24bit))
         throw EInvalidGraphicOperation("A source still being filled must be a 24-bit bitmap of its own");

@@ -27,6 +27,21 @@ void RowsReady::WaitFor(int rows) const {
     if (ready_.load(std::memory_order_acquire) < rows) throw ERowsAbandoned();
 }
 
+void RowsReady::Release(int rows) {
+    if (rows <= released_.load(std::memory_order_relaxed)) return;
+    released_.store(rows, std::memory_order_release);
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (waiting_ > 0) changed_.notify_all();
+}
+
+void RowsReady::WaitReleased(int rows) const {
+    if (released_.load(std::memory_order_acquire) >= rows) return;
+    std::unique_lock<std::mutex> lock(mutex_);
+    ++waiting_;
+    changed_.wait(lock, [&] { return released_.load(std::memory_order_acquire) >= rows; });
+    --waiting_;
+}
+
 RowProducer::RowProducer(std::function<void(RowsReady&)> produce) : produce_(std::move(produce)) {
     try {
         worker_ = std::thread([this] { Run(); });

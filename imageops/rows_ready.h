@@ -37,7 +37,15 @@ public:
     // closed before reaching them.
     void WaitFor(int rows) const;
 
+    // For a producer that fills a ring of rows, reusing the room of rows no longer read.
+    // Consumer: rows 0..rows-1 will not be read again. A consumer that ends, however it ends,
+    // releases every row, so that the producer never waits for it in vain.
+    void Release(int rows);
+    // Producer: returns once rows 0..rows-1 are released.
+    void WaitReleased(int rows) const;
+
 private:
+    std::atomic<int> released_{0};
     std::atomic<int> ready_{0};
     std::atomic<bool> closed_{false};
     mutable std::mutex mutex_;
