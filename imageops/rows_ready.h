@@ -43,6 +43,7 @@ public:
     void Release(int rows);
     // Producer: returns once rows 0..rows-1 are released.
     void WaitReleased(int rows) const;
+    bool Released(int rows) const { return released_.load(std::memory_order_acquire) >= rows; }
 
 private:
     std::atomic<int> released_{0};

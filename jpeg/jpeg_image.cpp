@@ -136,28 +136,26 @@ bool TJPEGImage::DecodesToPlainRows() const {
            outputDepth_ == TJPEGPixelFormat::jf24Bit && !Transparent && !Empty();
 }
 
-std::unique_ptr<TBitmap> TJPEGImage::DecodeFollowed(std::unique_ptr<TBitmap> into,
-                                                    const std::function<void(int)>& rowsDone) {
-    if (!DecodesToPlainRows() || !into || into->PixelFormat() != TPixelFormat::pf24bit || into->Width() != Width() ||
-        into->Height() != Height())
-        throw EInvalidGraphicOperation("This JPEG picture cannot be decoded into the bitmap given");
-    std::unique_ptr<TBitmap> bitmap = Decode(std::move(into), rowsDone);
-    Progress(TProgressStage::psEnding, 100, Rect(0, 0, bitmap->Width(), bitmap->Height()));
-    return bitmap;
+void TJPEGImage::DecodeFollowed(const std::function<uint8_t*(int)>& rowAt, const std::function<void(int)>& rowsDone) {
+    if (!DecodesToPlainRows() || !rowAt)
+        throw EInvalidGraphicOperation("This JPEG picture cannot be decoded row by row");
+    Decode(rowAt, rowsDone);
+    Progress(TProgressStage::psEnding, 100, Rect(0, 0, Width(), Height()));
 }
 
 TBitmap& TJPEGImage::DecodedBitmap() {
     if (bitmap_) return *bitmap_;
-    bitmap_ = Decode(nullptr, {});
+    bitmap_ = Decode({}, {});
     Progress(TProgressStage::psEnding, 100, Rect(0, 0, Width(), Height()));
     return *bitmap_;
 }
 
-std::unique_ptr<TBitmap> TJPEGImage::Decode(std::unique_ptr<TBitmap> into, const std::function<void(int)>& rowsDone) {
+std::unique_ptr<TBitmap> TJPEGImage::Decode(const std::function<uint8_t*(int)>& rowAt,
+                                            const std::function<void(int)>& rowsDone) {
     // Built aside and kept only when complete, so a failed decode leaves no half picture
     // behind to be drawn later as if it were good.
-    const bool given = into != nullptr;
-    std::unique_ptr<TBitmap> bitmap = given ? std::move(into) : std::make_unique<TBitmap>();
+    const bool given = rowAt != nullptr;
+    std::unique_ptr<TBitmap> bitmap = given ? nullptr : std::make_unique<TBitmap>();
     const TRect whole = Rect(0, 0, Width(), Height());
     Progress(TProgressStage::psStarting, 0, whole);
 
@@ -199,9 +197,9 @@ std::unique_ptr<TBitmap> TJPEGImage::Decode(std::unique_ptr<TBitmap> into, const
     const int width = static_cast<int>(info.output_width);
     const int height = static_cast<int>(info.output_height);
     if (given) {
-        // The consumer reads the rows where they are: they must not move.
-        if (quantize || cmyk || bitmap->Width() != width || bitmap->Height() != height)
-            throw EInvalidGraphicOperation("This JPEG picture cannot be decoded into the bitmap given");
+        // The consumer counts on rows of the picture's own size, three bytes a pixel.
+        if (quantize || cmyk || width != Width() || height != Height())
+            throw EInvalidGraphicOperation("This JPEG picture cannot be decoded row by row");
     } else {
         // Sized (and checked against the picture limits) before the library allocates anything.
         if (quantize) bitmap->SetPixelFormat(TPixelFormat::pf8bit);
@@ -233,13 +231,13 @@ std::unique_ptr<TBitmap> TJPEGImage::Decode(std::unique_ptr<TBitmap> into, const
                 if (profile) profile->Row(row.data(), bitmap->ScanLine(y), width);
                 else CmykRowToBgr(row.data(), bitmap->ScanLine(y), width, inverted);
             }
-        } else if (rowsDone) {
-            // In bands, so that the consumer follows closely without being woken for every row.
+        } else if (given) {
+            // Told in bands, so that the consumer follows closely without being woken for
+            // every row.
             constexpr int kBand = 16;
-            for (int y = 0; y < height; y += kBand) {
-                const int count = std::min(kBand, height - y);
-                decompressor.ReadRows(bitmap->ScanLine(y), bitmap->RowStride(), count);
-                rowsDone(y + count);
+            for (int y = 0; y < height; ++y) {
+                decompressor.ReadRows(rowAt(y), 0, 1);
+                if (rowsDone && ((y + 1) % kBand == 0 || y + 1 == height)) rowsDone(y + 1);
             }
         } else {
             decompressor.ReadRows(bitmap->ScanLine(0), bitmap->RowStride(), height);

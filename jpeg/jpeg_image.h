@@ -85,11 +85,12 @@ public:
     // Whether the picture decodes straight to the plain 24-bit rows TakePlainBitmap hands
     // over (not ink, gray or 8-bit output, not decoded yet), so that DecodeFollowed can be used.
     bool DecodesToPlainRows() const;
-    // Decodes, as TakePlainBitmap would, into `into`, which the caller has sized to Width() x
-    // Height() at 24 bits, so that its rows stay where a consumer on another thread reads
-    // them; rowsDone(n) is called whenever rows 0..n-1 are final. Only when
-    // DecodesToPlainRows(); the decoded bitmap is handed back, the picture keeps none.
-    std::unique_ptr<TBitmap> DecodeFollowed(std::unique_ptr<TBitmap> into, const std::function<void(int)>& rowsDone);
+    // Decodes the rows TakePlainBitmap would hand over, Width() x 3 bytes each, row y to
+    // rowAt(y), which is asked in order, before the row is decoded (rows 0..y-1 are final
+    // then); rowsDone(n) is called every few rows, whenever rows 0..n-1 are final. For a
+    // consumer on another thread, so the rows go where it reads them. Only when
+    // DecodesToPlainRows(); the picture keeps no decoded bitmap.
+    void DecodeFollowed(const std::function<uint8_t*(int y)>& rowAt, const std::function<void(int)>& rowsDone);
 
     bool CanWrite() const override { return true; }
     // Encodes first when there are no JPEG bytes yet; a 0-sized bitmap gives 0 bytes.
@@ -119,8 +120,9 @@ public:
 
 private:
     void FreeBitmapIfRedecodable();
-    // The decoding behind DecodedBitmap and DecodeFollowed (into may be null: a new bitmap).
-    std::unique_ptr<TBitmap> Decode(std::unique_ptr<TBitmap> into, const std::function<void(int)>& rowsDone);
+    // The decoding behind DecodedBitmap and DecodeFollowed (without rowAt: into a new bitmap,
+    // which is returned).
+    std::unique_ptr<TBitmap> Decode(const std::function<uint8_t*(int)>& rowAt, const std::function<void(int)>& rowsDone);
 
     std::shared_ptr<TJPEGData> data_;
     std::unique_ptr<TBitmap> bitmap_;

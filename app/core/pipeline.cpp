@@ -449,20 +449,25 @@ const FilterEntry& ChosenFilter(PipelineHost& host) {
 
 std::atomic<int64_t> followedDecodings{0};
 
-// A load whose decoding the resampler followed: both bitmaps, and the resampler's own failure
-// (if any) to be raised where the resampling comes in turn.
+// A load whose decoding the resampler followed: the working bitmap (none when the host shows
+// no thumbnails: the rows went through a ring), its size, the resampled picture, and the
+// resampler's own failure (if any) to be raised where the resampling comes in turn.
 struct FollowedLoad {
     std::unique_ptr<TBitmap> converted;
+    int width = 0;
+    int height = 0;
     std::unique_ptr<TBitmap> target;
     std::exception_ptr resampleError;
 };
 
 // A JPEG that needs no turn and no colour conversion, and is to be resampled, is decoded on a
-// thread of its own into the working bitmap while the resampler follows it row by row on this
-// one: the two no longer wait for each other. The bitmaps are those of the steps in turn,
-// byte for byte, and so are the host calls: the decoding's warnings and failure come out after
-// the load's progress step, where the decoding in turn would have given them. nullopt (and
-// nothing done) for any other picture: the steps then run in turn.
+// thread of its own while the resampler follows it row by row on this one: the two no longer
+// wait for each other. A host that shows thumbnails gets the whole working bitmap as before;
+// for one that does not (imbrix-batch), the rows pass through a ring just large enough for
+// the resampler, so the picture never exists whole in memory. The bytes are those of the
+// steps in turn, and so are the host calls: the decoding's warnings and failure come out
+// after the load's progress step, where the decoding in turn would have given them. nullopt
+// (and nothing done) for any other picture: the steps then run in turn.
 std::optional<FollowedLoad> FollowDecoding(PipelineHost& host, TPicture& picture, const std::string& path,
                                            std::vector<std::string>* damage) {
     if (!LookAheadEnabled()) return std::nullopt;
@@ -474,49 +479,67 @@ std::optional<FollowedLoad> FollowDecoding(PipelineHost& host, TPicture& picture
     const int w = jpg->Width(), h = jpg->Height();
     ResampleSize size{};
     const FilterEntry* filter = nullptr;
+    int ringRows = h;
+    // The rows go where the resampler reads them, so they are sized before the decoding starts.
+    // Anything that fails here is left to the steps in turn, which report it at its place.
+    auto rows = std::make_unique<TBitmap>();
     try {
         size = TargetBeforeTurn(host, path, w, h);
+        if (size.width == w && size.height == h) return std::nullopt;  // nothing to resample
         filter = &ChosenFilter(host);
-    } catch (...) {
-        return std::nullopt;  // reported in its turn, after the load
-    }
-    if (size.width == w && size.height == h) return std::nullopt;  // nothing to resample
-
-    // Sized here, before the decoding starts, so that the rows stay where the resampler reads
-    // them. A picture over the limits is left to the load in turn, which fails at its place.
-    auto working = std::make_unique<TBitmap>();
-    try {
-        working->SetPixelFormat(TPixelFormat::pf24bit);
-        working->SetSizeForOverwrite(w, h);
+        if (!host.ShowsThumbnails()) ringRows = std::min(h, ResampleRingRows(h, size.height, filter->kernel, filter->support));
+        rows->SetPixelFormat(TPixelFormat::pf24bit);
+        rows->SetSizeForOverwrite(w, ringRows);
     } catch (...) {
         return std::nullopt;
     }
+    const bool ring = ringRows < h;
+
     FollowedLoad load;
+    load.width = w;
+    load.height = h;
     followedDecodings.fetch_add(1, std::memory_order_relaxed);
-    TBitmap* source = working.get();
     std::unique_ptr<TGraphic> graphic = picture.TakeGraphic();
-    std::unique_ptr<TBitmap> decoded;
     {
-        RowProducer decoder([&](RowsReady& rows) {
-            decoded = jpg->DecodeFollowed(std::move(working), [&rows](int done) { rows.Advance(done); });
+        RowProducer decoder([&](RowsReady& ready) {
+            TBitmap& into = *rows;
+            jpg->DecodeFollowed(
+                [&](int y) {
+                    if (!ring) return into.ScanLine(y);
+                    // Rows told in the resampler's blocks of 8, and always before waiting for room.
+                    if (y % 8 == 0) ready.Advance(y);
+                    if (!ready.Released(y - ringRows + 1)) {
+                        ready.Advance(y);
+                        ready.WaitReleased(y - ringRows + 1);
+                    }
+                    return into.ScanLine(y % ringRows);
+                },
+                [&ready](int done) { ready.Advance(done); });
             graphic.reset();  // the file's bytes, not needed once decoded
         });
         try {
             load.target = std::make_unique<TBitmap>(size.width, size.height, TPixelFormat::pf24bit);
-            ResampleOptions options;
-            options.sourceRows = &decoder.Rows();
-            ResampleBitmap(*source, *load.target, filter->kernel, filter->support, options);
+            if (ring) {
+                ResampleFromRing(*rows, h, decoder.Rows(), *load.target, filter->kernel, filter->support);
+            } else {
+                ResampleOptions options;
+                options.sourceRows = &decoder.Rows();
+                options.threads = 1;  // the decoder has the other core
+                ResampleBitmap(*rows, *load.target, filter->kernel, filter->support, options);
+            }
         } catch (const ERowsAbandoned&) {
             // The decoding failed: its own error is raised below.
         } catch (...) {
             load.resampleError = std::current_exception();
         }
+        // However the resampler ended, the decoder must not wait for room in the ring.
+        decoder.Rows().Release(INT_MAX);
         decoder.Join();
         host.StepProgress();
         DamageCollector collect(damage);
         decoder.Finish();  // the decoding's warnings, then its failure
     }
-    load.converted = std::move(decoded);
+    if (!ring) load.converted = std::move(rows);
     return load;
 }
 
@@ -535,6 +558,7 @@ FileResult RunFile(PipelineHost& host, const std::string& path, FileTrack& track
         converted = lookAhead->Take(path);  // replays the look-ahead's warnings
     }
     std::optional<FollowedLoad> followed;
+    int width = 0, height = 0;  // of the working bitmap, which a followed load may not keep
     if (converted) {
         host.StepProgress();
     } else {
@@ -546,6 +570,8 @@ FileResult RunFile(PipelineHost& host, const std::string& path, FileTrack& track
         followed = FollowDecoding(host, picture, path, damage);
         if (followed) {
             converted = std::move(followed->converted);
+            width = followed->width;
+            height = followed->height;
         } else {
             host.StepProgress();
             // The picture is not needed once its pixels are in the working bitmap: in sRGB and
@@ -556,8 +582,13 @@ FileResult RunFile(PipelineHost& host, const std::string& path, FileTrack& track
     }
     // At most two files in memory: this one and the one read ahead.
     if (lookAhead && !nextPath.empty()) lookAhead->Start(nextPath);
-    const int w = converted->Width(), h = converted->Height();
-    host.AddToTray(TTray::In, path, TpicData(h, w, 24), MakeThumbnail(*converted, host.ThumbnailSize()));
+    if (converted) {
+        width = converted->Width();
+        height = converted->Height();
+    }
+    const int w = width, h = height;
+    host.AddToTray(TTray::In, path, TpicData(h, w, 24),
+                   host.ShowsThumbnails() ? MakeThumbnail(*converted, host.ThumbnailSize()) : TBitmap());
     track.inAdded = true;
     host.StepProgress();
 
@@ -608,7 +639,8 @@ FileResult RunFile(PipelineHost& host, const std::string& path, FileTrack& track
     if (!reserved) return FileResult::NameConflict;
     const std::string resultPath = reserved->Path();
 
-    host.AddToTray(TTray::Out, resultPath, TpicData(result->Height(), result->Width(), 24), MakeThumbnail(*result, host.ThumbnailSize()));
+    host.AddToTray(TTray::Out, resultPath, TpicData(result->Height(), result->Width(), 24),
+                   host.ShowsThumbnails() ? MakeThumbnail(*result, host.ThumbnailSize()) : TBitmap());
     track.outPath = resultPath;
     host.StepProgress();
 

@@ -56,6 +56,9 @@ public:
     // The thumbnail cell the host shows, in device pixels (64 x 48 times the screen's device
     // pixel ratio); asked for each thumbnail.
     virtual ThumbnailCell ThumbnailSize() { return {}; }
+    // False for a host that shows no thumbnails: AddToTray is then given an empty bitmap, and
+    // a big picture need not be held whole just to make one.
+    virtual bool ShowsThumbnails() { return true; }
     // A new tray entry (In: the source at full size; Out: the result) with its thumbnail
     // (ThumbnailSize(), 64 x 48 for a blank one).
     virtual void AddToTray(TTray tray, const std::string& path, const TpicData& data, TBitmap thumbnail) = 0;

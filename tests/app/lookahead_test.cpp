@@ -44,6 +44,8 @@ std::string Bytes(const fs::path& path) {
 // bitmap that differs shows even where the result files agree.
 struct ThumbnailRecordingHost : RecordingHost {
     using RecordingHost::RecordingHost;
+    bool thumbnails = true;  // false: as imbrix-batch, which shows none
+    bool ShowsThumbnails() override { return thumbnails; }
     void AddToTray(TTray tray, const std::string& path, const TpicData& data, TBitmap thumbnail) override {
         uint64_t sum = 1469598103934665603ull;
         for (int y = 0; y < thumbnail.Height(); ++y)
@@ -91,11 +93,13 @@ protected:
     }
     void TearDown() override { SetLookAheadEnabled(true); }
 
-    BatchRun Batch(const Case& c, bool lookAhead, const std::function<void(RecordingHost&)>& adjust = {}) {
+    BatchRun Batch(const Case& c, bool lookAhead, const std::function<void(RecordingHost&)>& adjust = {},
+                   bool thumbnails = true) {
         SetLookAheadEnabled(lookAhead);
         TempDir work;
         const std::string dir = work.path().string() + "/";
         ThumbnailRecordingHost host(dir);
+        host.thumbnails = thumbnails;
         host.settings.OutputType = c.outputType;
         host.settings.Resampler = c.filter;
         host.settings.StopAtFirstError = c.stopAtFirstError;
@@ -251,7 +255,8 @@ std::string JpegOf(const TBitmap& picture, bool progressive, const std::string& 
 
 // JPEGs loaded in their turn are decoded on a thread of their own with the resampler
 // following: whole, cut short (damaged part-way), failing at the end of the data and failing
-// before the first row, alone and in one batch, give what the sequential steps give.
+// before the first row, alone and in one batch, give what the sequential steps give; so do
+// they for a host without thumbnails, whose rows pass through a ring.
 TEST_F(LookAheadTest, ResamplingThatFollowsTheDecodingMatchesTheSequentialPath) {
     const std::string big = src.file("big.jpg");
     const std::string whole = JpegOf(NoiseBitmap(640, 480, 11), false, big);
@@ -287,15 +292,16 @@ TEST_F(LookAheadTest, ResamplingThatFollowsTheDecodingMatchesTheSequentialPath) 
         {"all, going on past failures", all, {"", 2, 5, 0, ScaleMode::HalfSize}, true},
         {"all, stopping at the first", all, {"", 1, 2, 0, ScaleMode::HalfSize, true}, true},
     };
-    for (const FollowCase& b : batches) {
-        SCOPED_TRACE(b.name);
-        paths.clear();
-        for (const std::string& f : b.files) paths.push_back(src.file(f));
-        const BatchRun sequential = Batch(b.settings, false);
-        const int64_t before = FollowedDecodingCount();
-        const BatchRun followed = Batch(b.settings, true);
-        EXPECT_EQ(FollowedDecodingCount() > before, b.follows);
-        ExpectSameRuns(sequential, followed);
-        EXPECT_NE(sequential.events.size(), 0u);
-    }
+    for (const bool thumbnails : {true, false})
+        for (const FollowCase& b : batches) {
+            SCOPED_TRACE(std::string(b.name) + (thumbnails ? "" : ", no thumbnails"));
+            paths.clear();
+            for (const std::string& f : b.files) paths.push_back(src.file(f));
+            const BatchRun sequential = Batch(b.settings, false, {}, thumbnails);
+            const int64_t before = FollowedDecodingCount();
+            const BatchRun followed = Batch(b.settings, true, {}, thumbnails);
+            EXPECT_EQ(FollowedDecodingCount() > before, b.follows);
+            ExpectSameRuns(sequential, followed);
+            EXPECT_NE(sequential.events.size(), 0u);
+        }
 }
