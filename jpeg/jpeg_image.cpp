@@ -85,7 +85,7 @@ TJPEGImage::~TJPEGImage() = default;
 void TJPEGImage::ReadPicture(TStream& stream) {
     auto data = std::make_shared<TJPEGData>();
     CheckAllocation(stream.Remaining(), 1);
-    data->Bytes = stream.ReadRest();
+    data->Bytes = stream.ReadRestBuffer();
     data->HasBytes = true;
     JpegMetadata metadata;
     if (!data->Bytes.empty()) {

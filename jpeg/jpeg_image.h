@@ -18,6 +18,7 @@
 
 #include "graphics/bitmap.h"
 #include "graphics/graphic.h"
+#include "graphics/stream.h"
 
 class TStream;
 class CmykToSRGB;
@@ -42,7 +43,7 @@ void SetJpegDefaultOutputDepth(int screenBitsPerPixel);
 // data makes a new TJPEGData.
 struct TJPEGData {
     bool HasBytes = false;         // false: no JPEG bytes yet (to be encoded from the bitmap)
-    std::vector<uint8_t> Bytes;    // the JPEG file image
+    ByteBuffer Bytes;              // the JPEG file image
     int32_t Width = 0;
     int32_t Height = 0;
     bool Grayscale = false;        // the file's colour space is grayscale
