@@ -2,9 +2,20 @@
 
 #include <system_error>
 
+namespace {
+
+// The side that waits is woken once this many rows have come (or been released) since it was
+// last woken; before either side sleeps it wakes the other, so neither waits in vain for
+// news the other has not told yet.
+constexpr int kWakeRows = 32;
+
+}  // namespace
+
 void RowsReady::Advance(int rows) {
     if (rows <= ready_.load(std::memory_order_relaxed)) return;
     ready_.store(rows, std::memory_order_release);
+    if (rows - toldReady_ < kWakeRows) return;
+    toldReady_ = rows;
     std::lock_guard<std::mutex> lock(mutex_);
     if (waiting_ > 0) changed_.notify_all();
 }
@@ -20,6 +31,7 @@ void RowsReady::WaitFor(int rows) const {
     if (ready_.load(std::memory_order_acquire) >= rows) return;
     std::unique_lock<std::mutex> lock(mutex_);
     ++waiting_;
+    changed_.notify_all();  // rows released but not told yet
     changed_.wait(lock, [&] {
         return ready_.load(std::memory_order_acquire) >= rows || closed_.load(std::memory_order_acquire);
     });
@@ -30,6 +42,8 @@ void RowsReady::WaitFor(int rows) const {
 void RowsReady::Release(int rows) {
     if (rows <= released_.load(std::memory_order_relaxed)) return;
     released_.store(rows, std::memory_order_release);
+    if (rows - toldReleased_ < kWakeRows) return;
+    toldReleased_ = rows;
     std::lock_guard<std::mutex> lock(mutex_);
     if (waiting_ > 0) changed_.notify_all();
 }
@@ -38,6 +52,7 @@ void RowsReady::WaitReleased(int rows) const {
     if (released_.load(std::memory_order_acquire) >= rows) return;
     std::unique_lock<std::mutex> lock(mutex_);
     ++waiting_;
+    changed_.notify_all();  // rows made but not told yet
     changed_.wait(lock, [&] { return released_.load(std::memory_order_acquire) >= rows; });
     --waiting_;
 }

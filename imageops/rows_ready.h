@@ -28,7 +28,8 @@ public:
     RowsReady(const RowsReady&) = delete;
     RowsReady& operator=(const RowsReady&) = delete;
 
-    // Producer: rows 0..rows-1 are final (never fewer than said before).
+    // Producer: rows 0..rows-1 are final (never fewer than said before). A waiting consumer is
+    // woken a batch of rows at a time, when the producer waits itself, or at Close.
     void Advance(int rows);
     // Producer: no more rows will come (it failed, or it is done); a consumer waiting for
     // rows beyond the last final one gives up.
@@ -38,7 +39,8 @@ public:
     void WaitFor(int rows) const;
 
     // For a producer that fills a ring of rows, reusing the room of rows no longer read.
-    // Consumer: rows 0..rows-1 will not be read again. A consumer that ends, however it ends,
+    // Consumer: rows 0..rows-1 will not be read again (one consumer thread only; woken in
+    // batches as Advance). A consumer that ends, however it ends,
     // releases every row, so that the producer never waits for it in vain.
     void Release(int rows);
     // Producer: returns once rows 0..rows-1 are released.
@@ -51,7 +53,9 @@ private:
     std::atomic<bool> closed_{false};
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
-    mutable int waiting_ = 0;  // consumers blocked in WaitFor (under mutex_)
+    mutable int waiting_ = 0;  // threads blocked in WaitFor or WaitReleased (under mutex_)
+    int toldReady_ = 0;        // the producer's own: ready_ when waiting threads were last woken
+    int toldReleased_ = 0;     // the consumer's own: released_ likewise
 };
 
 // Runs produce(rows) on a thread of its own. Its warnings are kept and shown by Finish on the

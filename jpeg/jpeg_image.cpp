@@ -234,7 +234,7 @@ std::unique_ptr<TBitmap> TJPEGImage::Decode(const std::function<uint8_t*(int)>& 
         } else if (given) {
             // Told in bands, so that the consumer follows closely without being woken for
             // every row.
-            constexpr int kBand = 16;
+            constexpr int kBand = 32;
             for (int y = 0; y < height; ++y) {
                 decompressor.ReadRows(rowAt(y), 0, 1);
                 if (rowsDone && ((y + 1) % kBand == 0 || y + 1 == height)) rowsDone(y + 1);

@@ -487,7 +487,10 @@ std::optional<FollowedLoad> FollowDecoding(PipelineHost& host, TPicture& picture
         size = TargetBeforeTurn(host, path, w, h);
         if (size.width == w && size.height == h) return std::nullopt;  // nothing to resample
         filter = &ChosenFilter(host);
-        if (!host.ShowsThumbnails()) ringRows = std::min(h, ResampleRingRows(h, size.height, filter->kernel, filter->support));
+        // The ring holds what the resampler reads at once and 64 rows more, so that neither
+        // side waits for the other at every block.
+        if (!host.ShowsThumbnails())
+            ringRows = std::min(h, ResampleRingRows(h, size.height, filter->kernel, filter->support) + 64);
         rows->SetPixelFormat(TPixelFormat::pf24bit);
         rows->SetSizeForOverwrite(w, ringRows);
     } catch (...) {
@@ -506,15 +509,13 @@ std::optional<FollowedLoad> FollowDecoding(PipelineHost& host, TPicture& picture
             jpg->DecodeFollowed(
                 [&](int y) {
                     if (!ring) return into.ScanLine(y);
-                    // Rows told in the resampler's blocks of 8, and always before waiting for room.
-                    if (y % 8 == 0) ready.Advance(y);
-                    if (!ready.Released(y - ringRows + 1)) {
-                        ready.Advance(y);
-                        ready.WaitReleased(y - ringRows + 1);
-                    }
+                    // Told before waiting for room, so that the resampler can go on and release some.
+                    ready.Advance(y);
+                    ready.WaitReleased(y - ringRows + 1);
                     return into.ScanLine(y % ringRows);
                 },
                 [&ready](int done) { ready.Advance(done); });
+            ready.Close();    // every row is there: the resampler need not wait for the rest
             graphic.reset();  // the file's bytes, not needed once decoded
         });
         try {
