@@ -1,7 +1,5 @@
 #include "imageops/rows_ready.h"
 
-#include <system_error>
-
 namespace {
 
 // The side that waits is woken once this many rows have come (or been released) since it was
@@ -57,13 +55,8 @@ void RowsReady::WaitReleased(int rows) const {
     --waiting_;
 }
 
-RowProducer::RowProducer(std::function<void(RowsReady&)> produce) : produce_(std::move(produce)) {
-    try {
-        worker_ = std::thread([this] { Run(); });
-    } catch (const std::system_error&) {
-        Run();  // no thread to be had: the rows are made now, and the consumer finds them final
-    }
-}
+RowProducer::RowProducer(std::function<void(RowsReady&)> produce)
+    : produce_(std::move(produce)), worker_([this] { Run(); }) {}
 
 RowProducer::~RowProducer() { Join(); }
 

@@ -60,7 +60,9 @@ private:
 
 // Runs produce(rows) on a thread of its own. Its warnings are kept and shown by Finish on the
 // joining thread, in order, where a load in turn would have shown them; its failure marks the
-// rows failed, so that no consumer waits for rows that will not come.
+// rows failed, so that no consumer waits for rows that will not come. std::system_error
+// when no thread can be had (the caller then does the work in turn: a producer that waits for
+// room in a ring cannot run ahead of its consumer on the same thread).
 class RowProducer {
 public:
     explicit RowProducer(std::function<void(RowsReady&)> produce);
@@ -78,8 +80,8 @@ private:
     void Run();
     std::function<void(RowsReady&)> produce_;
     RowsReady rows_;
-    std::thread worker_;
     // Written by the producer only; read after the join, which orders the two.
     std::exception_ptr failure_;
     std::vector<std::pair<std::string, WarningKind>> warnings_;
+    std::thread worker_;  // last: started once everything it touches is built
 };

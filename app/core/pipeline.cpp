@@ -12,6 +12,7 @@
 #include <cstring>
 #include <exception>
 #include <new>
+#include <system_error>
 
 #include "app/core/jpeg_size_limit.h"
 #include "app/core/lookahead_loader.h"
@@ -501,10 +502,10 @@ std::optional<FollowedLoad> FollowDecoding(PipelineHost& host, TPicture& picture
     FollowedLoad load;
     load.width = w;
     load.height = h;
-    followedDecodings.fetch_add(1, std::memory_order_relaxed);
     std::unique_ptr<TGraphic> graphic = picture.TakeGraphic();
-    {
-        RowProducer decoder([&](RowsReady& ready) {
+    std::optional<RowProducer> started;
+    try {
+        started.emplace([&](RowsReady& ready) {
             TBitmap& into = *rows;
             jpg->DecodeFollowed(
                 [&](int y) {
@@ -518,6 +519,13 @@ std::optional<FollowedLoad> FollowDecoding(PipelineHost& host, TPicture& picture
             ready.Close();    // every row is there: the resampler need not wait for the rest
             graphic.reset();  // the file's bytes, not needed once decoded
         });
+    } catch (const std::system_error&) {
+        picture.SetGraphic(std::move(graphic));  // no thread to be had: the steps in turn
+        return std::nullopt;
+    }
+    followedDecodings.fetch_add(1, std::memory_order_relaxed);
+    {
+        RowProducer& decoder = *started;
         try {
             load.target = std::make_unique<TBitmap>(size.width, size.height, TPixelFormat::pf24bit);
             if (ring) {
