@@ -50,6 +50,7 @@ public:
     bool Cancelled() override { return interrupted != 0; }
     void EndBatch() override { ClearProgress(); }
 
+    bool ShowsThumbnails() override { return false; }
     void AddToTray(TTray, const std::string&, const TpicData&, TBitmap) override {}
     void RemoveFromTray(TTray, const std::string&) override {}
     void MarkNotConverted(const std::string&, const std::string&) override {}

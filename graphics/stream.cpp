@@ -26,12 +26,21 @@ uint64_t TStream::Remaining() const {
     return position < size ? size - position : 0;
 }
 
-std::vector<uint8_t> TStream::ReadRest() {
+namespace {
+
+template <class Buffer>
+Buffer ReadRestOf(TStream& stream) {
     // A multi-gigabyte file given a picture's name fails clearly instead of exhausting memory.
-    std::vector<uint8_t> bytes(static_cast<size_t>(CheckAllocation(Remaining(), 1)));
-    ReadBuffer(bytes.data(), bytes.size());
+    Buffer bytes(static_cast<size_t>(CheckAllocation(stream.Remaining(), 1)));
+    stream.ReadBuffer(bytes.data(), bytes.size());
     return bytes;
 }
+
+}  // namespace
+
+std::vector<uint8_t> TStream::ReadRest() { return ReadRestOf<std::vector<uint8_t>>(*this); }
+
+ByteBuffer TStream::ReadRestBuffer() { return ReadRestOf<ByteBuffer>(*this); }
 
 TFileStream::TFileStream(const std::string& path, Mode mode) : path_(path) {
     int flags = O_CLOEXEC;

@@ -2,8 +2,36 @@
 // Byte streams: the file and memory streams that pictures are read from and written to.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <new>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <vector>
+
+// An allocator whose new elements of plain types are left unset rather than zeroed, so that a
+// buffer about to be filled from a file is not written twice (the zeroing and the first touch
+// of every page are most of the cost of reading a big file into memory).
+template <class T>
+struct DefaultInitAllocator : std::allocator<T> {
+    template <class U>
+    struct rebind {
+        using other = DefaultInitAllocator<U>;
+    };
+    DefaultInitAllocator() = default;
+    template <class U>
+    DefaultInitAllocator(const DefaultInitAllocator<U>&) noexcept {}
+    template <class U>
+    void construct(U* p) noexcept(std::is_nothrow_default_constructible_v<U>) {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <class U, class... Args>
+    void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
+// Bytes read from a stream or made by an encoder: a vector that does not zero what it grows by.
+using ByteBuffer = std::vector<uint8_t, DefaultInitAllocator<uint8_t>>;
 
 class TStream {
 public:
@@ -25,6 +53,8 @@ public:
     void Seek(int64_t offset) { SetPosition(Position() + static_cast<uint64_t>(offset)); }
     // The rest of the stream from the current position, read whole.
     std::vector<uint8_t> ReadRest();
+    // The same, into a buffer that is not zero-filled first.
+    ByteBuffer ReadRestBuffer();
 };
 
 class TFileStream final : public TStream {

@@ -1,6 +1,7 @@
 #include "imageops/resample.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <memory>
 #include <numbers>
@@ -10,6 +11,7 @@
 #include "graphics/size_check.h"
 #include "imageops/parallel.h"
 #include "imageops/resample_passes.h"
+#include "imageops/rows_ready.h"
 
 // Kernels are evaluated in double and rounded once to float on return, so that the values
 // the filters are known by (Bell(1) = 1/8, Mitchell(0) = 8/9, ...) come out as the nearest
@@ -181,30 +183,66 @@ void ResampleBitmap(TBitmap& source, TBitmap& target, FilterKernel kernel, float
     ResampleBitmap(source, target, kernel, support, ResampleOptions{});
 }
 
+namespace {
+
+struct Plan {
+    imageops::TapTable horizontal, vertical;
+};
+
+// The taps of one pass from `from` pixels to `to`.
+imageops::TapTable PassTaps(int from, int to, FilterKernel kernel, float support) {
+    // First maps to first and last to last, which leaves no spacing for a single output from a
+    // longer source (the scale would be 0): that one stands for the whole source, centred on
+    // its middle and shrunk by its length, so a thin picture still converts.
+    if (to == 1 && from > 1)
+        return imageops::BuildTapTable(1.0f / static_cast<float>(from), from, 1, kernel, support,
+                                       static_cast<float>(from - 1) / 2.0f);
+    return imageops::BuildTapTable(ScaleFactor(from, to), from, to, kernel, support);
+}
+
+// Everything that can fail is settled before either bitmap is touched.
+Plan PlanResample(int SW, int SH, int DW, int DH, FilterKernel kernel, float support) {
+    if (SW < 1 || SH < 1) throw EInvalidGraphicOperation("Source bitmap too small");
+    if (DW < 1 || DH < 1) throw EInvalidGraphicOperation("Target bitmap too small");
+    if (kernel == nullptr) throw EInvalidGraphicOperation("No resampling filter");
+    if (!std::isfinite(support) || support < 0.0f) throw EInvalidGraphicOperation("Invalid resampling filter support");
+    return {PassTaps(SW, DW, kernel, support), PassTaps(SH, DH, kernel, support)};
+}
+
+}  // namespace
+
+int ResampleRingRows(int height, int targetHeight, FilterKernel kernel, float support) {
+    if (height < 1 || targetHeight < 1) throw EInvalidGraphicOperation("Source bitmap too small");
+    return imageops::SourceRingRows(PassTaps(height, targetHeight, kernel, support), height);
+}
+
+void ResampleFromRing(const TBitmap& ring, int height, RowsReady& rows, TBitmap& target, FilterKernel kernel,
+                      float support, bool allowWideVectors) {
+    // However the resampling ends, the producer is not left waiting for room.
+    struct ReleaseAll {
+        RowsReady& rows;
+        ~ReleaseAll() { rows.Release(INT_MAX); }
+    } releaseAll{rows};
+    const Plan plan = PlanResample(ring.Width(), height, target.Width(), target.Height(), kernel, support);
+    if (ring.PixelFormat() != TPixelFormat::pf24bit || ring.Height() < 1)
+        throw EInvalidGraphicOperation("The ring of source rows must be a 24-bit bitmap");
+    if (target.PixelFormat() != TPixelFormat::pf24bit) target.SetPixelFormat(TPixelFormat::pf24bit);
+    imageops::ResamplePasses({ring.Bits(), ring.RowStride(), ring.Height()}, ring.Width(), height, plan.horizontal,
+                             plan.vertical, {target.Bits(), target.RowStride()}, 1, allowWideVectors, &rows);
+}
+
 void ResampleBitmap(TBitmap& source, TBitmap& target, FilterKernel kernel, float support,
                     const ResampleOptions& options) {
     const int DW = target.Width();
     const int DH = target.Height();
     const int SW = source.Width();
     const int SH = source.Height();
-    if (SW < 1 || SH < 1) throw EInvalidGraphicOperation("Source bitmap too small");
-    if (DW < 1 || DH < 1) throw EInvalidGraphicOperation("Target bitmap too small");
-    if (kernel == nullptr) throw EInvalidGraphicOperation("No resampling filter");
-    if (!std::isfinite(support) || support < 0.0f) throw EInvalidGraphicOperation("Invalid resampling filter support");
+    const Plan plan = PlanResample(SW, SH, DW, DH, kernel, support);
+    const imageops::TapTable& horizontal = plan.horizontal;
+    const imageops::TapTable& vertical = plan.vertical;
 
-    // Everything that can fail is settled before either bitmap is touched.
-    const auto taps = [&](int from, int to) {
-        // First maps to first and last to last, which leaves no spacing for a single output
-        // from a longer source (the scale would be 0): that one stands for the whole source,
-        // centred on its middle and shrunk by its length, so a thin picture still converts.
-        if (to == 1 && from > 1)
-            return imageops::BuildTapTable(1.0f / static_cast<float>(from), from, 1, kernel, support,
-                                           static_cast<float>(from - 1) / 2.0f);
-        return imageops::BuildTapTable(ScaleFactor(from, to), from, to, kernel, support);
-    };
-    const imageops::TapTable horizontal = taps(SW, DW);
-    const imageops::TapTable vertical = taps(SH, DH);
-
+    if (options.sourceRows && (&source == &target || source.PixelFormat() != TPixelFormat::pf24bit))
+        throw EInvalidGraphicOperation("A source still being filled must be a 24-bit bitmap of its own");
     if (source.PixelFormat() != TPixelFormat::pf24bit) source.SetPixelFormat(TPixelFormat::pf24bit);
     if (target.PixelFormat() != TPixelFormat::pf24bit) target.SetPixelFormat(TPixelFormat::pf24bit);
 
@@ -221,5 +259,6 @@ void ResampleBitmap(TBitmap& source, TBitmap& target, FilterKernel kernel, float
     const double work = double(SH) * DW * 3 * horizontal.taps + double(DH) * DW * 3 * vertical.taps;
     const int threads = imageops::ChooseThreadCount(options.threads, work, kMinWorkPerThread, (DH + 7) / 8);
     imageops::ResamplePasses({from->Bits(), from->RowStride()}, SW, SH, horizontal, vertical,
-                             {target.Bits(), target.RowStride()}, threads, options.allowWideVectors);
+                             {target.Bits(), target.RowStride()}, threads, options.allowWideVectors,
+                             options.sourceRows);
 }

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 
+class RowsReady;
 class TBitmap;
 
 // A kernel takes a distance in source pixels (already divided by the widening factor when
@@ -38,9 +39,24 @@ struct ResampleOptions {
     int threads = 0;
     // Whether the wide-vector instructions may be used where the processor has them.
     bool allowWideVectors = true;
+    // The source's rows as they become final, when it is still being filled (by a decoder on
+    // another thread, top row first): the resampler reads a row only once it is final. The
+    // source must be 24 bits per pixel and its size set already, and it is never the target.
+    RowsReady* sourceRows = nullptr;
 };
 void ResampleBitmap(TBitmap& source, TBitmap& target, FilterKernel kernel, float support,
                     const ResampleOptions& options);
+
+// For a source that never exists whole: its rows pass through a ring that a producer refills.
+// The rows the ring must hold to resample a source of `height` rows to targetHeight rows.
+int ResampleRingRows(int height, int targetHeight, FilterKernel kernel, float support);
+// Resamples a ring.Width() x height source whose row y is row y % ring.Height() of ring (24
+// bits, at least ResampleRingRows rows) into target, on one thread: each row is read once
+// rows says it is final and released once no later output needs it. The bytes are those
+// ResampleBitmap gives for the whole source. On its way out, failed or not, it releases
+// every row, so that the producer never waits for room in vain.
+void ResampleFromRing(const TBitmap& ring, int height, RowsReady& rows, TBitmap& target, FilterKernel kernel,
+                      float support, bool allowWideVectors = true);
 
 // A channel sum as the stored byte: clamped to 0..255, halves rounded to the even neighbour.
 uint8_t ResampleSumToByte(float sum);

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 
+#include "graphics/errors.h"
 #include "graphics/size_check.h"
 #include "imageops/parallel.h"
 #include "imageops/resample.h"
@@ -56,7 +57,12 @@ struct HorizontalJob {
     int taps;
     const int32_t* need;  // highest source column that any of outputs 0..i reads
     uint32_t mask;        // slot of column c in the block buffer: c & mask
+    int ringRows;         // source row y is row y % ringRows of src; 0: row y
 };
+
+inline const uint8_t* SourceRow(const HorizontalJob& job, int y) {
+    return job.src + size_t(job.ringRows > 0 ? y % job.ringRows : y) * job.srcStride;
+}
 
 // Vertical pass: each output row is formed 64 bytes (channels) at a time: for every tap,
 // eight vectors of the named intermediate row are converted, weighted and added.
@@ -192,7 +198,7 @@ void HorizontalBlockDirect(const HorizontalJob& job, float*, int y0, uint8_t* co
     const int K = job.taps;
     const int rowCount = std::min(kBlockRows, job.rows - y0);
     for (int r = 0; r < rowCount; ++r) {
-        const uint8_t* row = job.src + size_t(y0 + r) * job.srcStride;
+        const uint8_t* row = SourceRow(job, y0 + r);
         for (int i = 0; i < job.outputs; ++i) {
             const int32_t* ix = job.index + size_t(i) * K;
             const float* wx = job.weight + size_t(i) * K;
@@ -207,13 +213,46 @@ void HorizontalBlockDirect(const HorizontalJob& job, float*, int y0, uint8_t* co
 
 }  // namespace
 
+namespace {
+
+// For each output row i, the start of the block holding the lowest source row that output i
+// or any later one reads: the rows below it are not read again once output i is begun.
+std::vector<int> ReleasableRows(const TapTable& vertical, int rows) {
+    const size_t VK = static_cast<size_t>(vertical.taps);
+    std::vector<int> releasable(size_t(vertical.outputs), rows);
+    int lowest = rows;
+    for (size_t i = size_t(vertical.outputs); i-- > 0;) {
+        const auto first = vertical.index.begin() + static_cast<ptrdiff_t>(i * VK);
+        lowest = std::min(lowest, *std::min_element(first, first + static_cast<ptrdiff_t>(VK)));
+        releasable[i] = lowest - lowest % kBlockRows;
+    }
+    return releasable;
+}
+
+}  // namespace
+
+int SourceRingRows(const TapTable& vertical, int rows) {
+    // While output i is formed, the rows from its releasable one up to the end of the block
+    // holding the highest row it reads must all be there.
+    const size_t VK = static_cast<size_t>(vertical.taps);
+    const std::vector<int> releasable = ReleasableRows(vertical, rows);
+    int span = 1;
+    for (size_t i = 0; i < size_t(vertical.outputs); ++i) {
+        const auto first = vertical.index.begin() + static_cast<ptrdiff_t>(i * VK);
+        const int highest = *std::max_element(first, first + static_cast<ptrdiff_t>(VK));
+        const int end = std::min(highest - highest % kBlockRows + kBlockRows, rows);
+        span = std::max(span, end - releasable[i]);
+    }
+    return span;
+}
+
 bool HaveWideVectors() {
     static const bool have = __builtin_cpu_supports("avx2");
     return have;
 }
 
 void ResamplePasses(PassImage source, int width, int rows, const TapTable& horizontal, const TapTable& vertical,
-                    PassTarget target, int threads, bool wideVectors) {
+                    PassTarget target, int threads, bool wideVectors, RowsReady* sourceRows) {
     if (width < 1 || rows < 1 || horizontal.outputs < 1 || vertical.outputs < 1) return;
 
     // Horizontal: the highest column each output prefix reads, and the ring of column slots.
@@ -244,7 +283,7 @@ void ResamplePasses(PassImage source, int width, int rows, const TapTable& horiz
     const HorizontalJob job{source.bits,       source.stride,       width,
                             rows,              horizontal.index.data(), horizontal.weight.data(),
                             horizontal.outputs, horizontal.taps,    need.data(),
-                            ring ? slots - 1 : ~uint32_t(0)};
+                            ring ? slots - 1 : ~uint32_t(0), source.ringRows};
     const bool wide = wideVectors && HaveWideVectors();
     const bool direct = bufferColumns > kMaxBufferColumns;
     const auto block = direct ? HorizontalBlockDirect : wide ? wide::HorizontalBlock : plain::HorizontalBlock;
@@ -261,6 +300,15 @@ void ResamplePasses(PassImage source, int width, int rows, const TapTable& horiz
         rowSpan = std::max<int64_t>(rowSpan, *hi - *lo + 1);
     }
     const int ringRows = static_cast<int>(std::min<int64_t>(rowSpan + 2 * kBlockRows, rows));
+    // A source in a ring of rows is read by one thread, releasing the rows behind it: from
+    // output i on, no block below the one holding the lowest row a later output reads is made.
+    std::vector<int> releasable;
+    if (source.ringRows > 0) {
+        if (!sourceRows || source.ringRows < SourceRingRows(vertical, rows))
+            throw EInvalidGraphicOperation("The ring of source rows is too small");
+        threads = 1;
+        releasable = ReleasableRows(vertical, rows);
+    }
     const size_t rowBytes = size_t(horizontal.outputs) * 3;
     // One slack byte for the horizontal loop's 4-byte stores; rows rounded to 64 bytes.
     const size_t ringStride = (rowBytes + 1 + 63) / 64 * 64;
@@ -274,6 +322,7 @@ void ResamplePasses(PassImage source, int width, int rows, const TapTable& horiz
         std::vector<const uint8_t*> tapRows(VK);
         auto slot = [&](int y) { return ringData.get() + size_t(y % ringRows) * ringStride; };
         for (int64_t i = begin; i < end; ++i) {
+            if (!releasable.empty()) sourceRows->Release(releasable[size_t(i)]);
             const int32_t* ix = vertical.index.data() + size_t(i) * VK;
             for (size_t t = 0; t < VK; ++t) {
                 const int y = ix[t];
@@ -285,6 +334,7 @@ void ResamplePasses(PassImage source, int width, int rows, const TapTable& horiz
                         out[r] = slot(y0 + r);
                         held[size_t((y0 + r) % ringRows)] = y0 + r;
                     }
+                    if (sourceRows) sourceRows->WaitFor(y0 + count);
                     block(job, buffer.data(), y0, out);
                 }
                 tapRows[t] = slot(y);

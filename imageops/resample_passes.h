@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "imageops/resample.h"
+#include "imageops/rows_ready.h"
 
 namespace imageops {
 
@@ -27,6 +28,7 @@ TapTable BuildTapTable(float scale, int inputLength, int outputs, FilterKernel k
 struct PassImage {
     const uint8_t* bits;
     size_t stride;
+    int ringRows = 0;  // > 0: row y is row y % ringRows of bits (a ring the producer refills)
 };
 struct PassTarget {
     uint8_t* bits;
@@ -35,9 +37,15 @@ struct PassTarget {
 
 // Both passes: every row of a width x rows source resampled by `horizontal` into
 // horizontal.outputs columns, then those columns by `vertical` into vertical.outputs rows of
-// target. Work is split over `threads` threads by target rows.
+// target. Work is split over `threads` threads by target rows. With sourceRows, each block of
+// source rows is waited for (RowsReady::WaitFor) before it is read. A source in a ring
+// (source.ringRows, at least SourceRingRows) needs sourceRows, runs on one thread and
+// releases the rows behind it (RowsReady::Release).
 void ResamplePasses(PassImage source, int width, int rows, const TapTable& horizontal, const TapTable& vertical,
-                    PassTarget target, int threads, bool wideVectors);
+                    PassTarget target, int threads, bool wideVectors, RowsReady* sourceRows = nullptr);
+
+// The rows a ring of source rows must hold for these vertical taps over `rows` source rows.
+int SourceRingRows(const TapTable& vertical, int rows);
 
 // Whether this processor has the wide-vector instructions the fast loops can use.
 bool HaveWideVectors();

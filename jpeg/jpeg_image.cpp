@@ -1,5 +1,6 @@
 #include "jpeg/jpeg_image.h"
 
+#include <algorithm>
 #include <utility>
 
 #include <cstdio>
@@ -84,7 +85,7 @@ TJPEGImage::~TJPEGImage() = default;
 void TJPEGImage::ReadPicture(TStream& stream) {
     auto data = std::make_shared<TJPEGData>();
     CheckAllocation(stream.Remaining(), 1);
-    data->Bytes = stream.ReadRest();
+    data->Bytes = stream.ReadRestBuffer();
     data->HasBytes = true;
     JpegMetadata metadata;
     if (!data->Bytes.empty()) {
@@ -96,6 +97,7 @@ void TJPEGImage::ReadPicture(TStream& stream) {
         data->Grayscale = info.jpeg_color_space == JCS_GRAYSCALE;
         metadata = ScanJpegMetadata(data->Bytes);
         const bool cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
+        data->Cmyk = cmyk;
         if (cmyk && !metadata.IccProfile.empty()) {
             std::string problem;
             data->CmykProfile = CmykToSRGB::Create(metadata.IccProfile, info.saw_Adobe_marker, &problem);
@@ -129,12 +131,31 @@ std::unique_ptr<TBitmap> TJPEGImage::TakePlainBitmap() {
     return std::move(bitmap_);
 }
 
+bool TJPEGImage::DecodesToPlainRows() const {
+    return !bitmap_ && data_->HasBytes && !data_->Bytes.empty() && !data_->Cmyk && !data_->Grayscale && !grayOutput_ &&
+           outputDepth_ == TJPEGPixelFormat::jf24Bit && !Transparent && !Empty();
+}
+
+void TJPEGImage::DecodeFollowed(const std::function<uint8_t*(int)>& rowAt, const std::function<void(int)>& rowsDone) {
+    if (!DecodesToPlainRows() || !rowAt)
+        throw EInvalidGraphicOperation("This JPEG picture cannot be decoded row by row");
+    Decode(rowAt, rowsDone);
+    Progress(TProgressStage::psEnding, 100, Rect(0, 0, Width(), Height()));
+}
+
 TBitmap& TJPEGImage::DecodedBitmap() {
     if (bitmap_) return *bitmap_;
+    bitmap_ = Decode({}, {});
+    Progress(TProgressStage::psEnding, 100, Rect(0, 0, Width(), Height()));
+    return *bitmap_;
+}
 
+std::unique_ptr<TBitmap> TJPEGImage::Decode(const std::function<uint8_t*(int)>& rowAt,
+                                            const std::function<void(int)>& rowsDone) {
     // Built aside and kept only when complete, so a failed decode leaves no half picture
     // behind to be drawn later as if it were good.
-    auto bitmap = std::make_unique<TBitmap>();
+    const bool given = rowAt != nullptr;
+    std::unique_ptr<TBitmap> bitmap = given ? nullptr : std::make_unique<TBitmap>();
     const TRect whole = Rect(0, 0, Width(), Height());
     Progress(TProgressStage::psStarting, 0, whole);
 
@@ -175,10 +196,16 @@ TBitmap& TJPEGImage::DecodedBitmap() {
 
     const int width = static_cast<int>(info.output_width);
     const int height = static_cast<int>(info.output_height);
-    // Sized (and checked against the picture limits) before the library allocates anything.
-    if (quantize) bitmap->SetPixelFormat(TPixelFormat::pf8bit);
-    else bitmap->SetPixelFormat(TPixelFormat::pf24bit);
-    bitmap->SetSizeForOverwrite(width, height);  // every row is decoded into below
+    if (given) {
+        // The consumer counts on rows of the picture's own size, three bytes a pixel.
+        if (quantize || cmyk || width != Width() || height != Height())
+            throw EInvalidGraphicOperation("This JPEG picture cannot be decoded row by row");
+    } else {
+        // Sized (and checked against the picture limits) before the library allocates anything.
+        if (quantize) bitmap->SetPixelFormat(TPixelFormat::pf8bit);
+        else bitmap->SetPixelFormat(TPixelFormat::pf24bit);
+        bitmap->SetSizeForOverwrite(width, height);  // every row is decoded into below
+    }
 
     decompressor.Start();
     if (quantize) {
@@ -204,15 +231,20 @@ TBitmap& TJPEGImage::DecodedBitmap() {
                 if (profile) profile->Row(row.data(), bitmap->ScanLine(y), width);
                 else CmykRowToBgr(row.data(), bitmap->ScanLine(y), width, inverted);
             }
+        } else if (given) {
+            // Told in bands, so that the consumer follows closely without being woken for
+            // every row.
+            constexpr int kBand = 32;
+            for (int y = 0; y < height; ++y) {
+                decompressor.ReadRows(rowAt(y), 0, 1);
+                if (rowsDone && ((y + 1) % kBand == 0 || y + 1 == height)) rowsDone(y + 1);
+            }
         } else {
             decompressor.ReadRows(bitmap->ScanLine(0), bitmap->RowStride(), height);
         }
     }
     decompressor.Finish();
-
-    bitmap_ = std::move(bitmap);
-    Progress(TProgressStage::psEnding, 100, whole);
-    return *bitmap_;
+    return bitmap;
 }
 
 void TJPEGImage::WritePicture(TStream& stream) {

@@ -12,11 +12,13 @@
 //     jpg.AssignBitmap(bitmap);
 //     jpg.WritePictureFileExclusive(path);
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
 #include "graphics/bitmap.h"
 #include "graphics/graphic.h"
+#include "graphics/stream.h"
 
 class TStream;
 class CmykToSRGB;
@@ -41,10 +43,11 @@ void SetJpegDefaultOutputDepth(int screenBitsPerPixel);
 // data makes a new TJPEGData.
 struct TJPEGData {
     bool HasBytes = false;         // false: no JPEG bytes yet (to be encoded from the bitmap)
-    std::vector<uint8_t> Bytes;    // the JPEG file image
+    ByteBuffer Bytes;              // the JPEG file image
     int32_t Width = 0;
     int32_t Height = 0;
     bool Grayscale = false;        // the file's colour space is grayscale
+    bool Cmyk = false;             // the file stores inks (CMYK or YCCK)
     // Ink pictures with a usable embedded CMYK profile decode through it instead of the
     // plain formula.
     std::shared_ptr<const CmykToSRGB> CmykProfile;
@@ -80,6 +83,16 @@ public:
     // The decoded bitmap itself, when it is plain 24-bit; a later draw decodes again.
     std::unique_ptr<TBitmap> TakePlainBitmap() override;
 
+    // Whether the picture decodes straight to the plain 24-bit rows TakePlainBitmap hands
+    // over (not ink, gray or 8-bit output, not decoded yet), so that DecodeFollowed can be used.
+    bool DecodesToPlainRows() const;
+    // Decodes the rows TakePlainBitmap would hand over, Width() x 3 bytes each, row y to
+    // rowAt(y), which is asked in order, before the row is decoded (rows 0..y-1 are final
+    // then); rowsDone(n) is called every few rows, whenever rows 0..n-1 are final. For a
+    // consumer on another thread, so the rows go where it reads them. Only when
+    // DecodesToPlainRows(); the picture keeps no decoded bitmap.
+    void DecodeFollowed(const std::function<uint8_t*(int y)>& rowAt, const std::function<void(int)>& rowsDone);
+
     bool CanWrite() const override { return true; }
     // Encodes first when there are no JPEG bytes yet; a 0-sized bitmap gives 0 bytes.
     void WritePicture(TStream& stream) override;
@@ -108,6 +121,9 @@ public:
 
 private:
     void FreeBitmapIfRedecodable();
+    // The decoding behind DecodedBitmap and DecodeFollowed (without rowAt: into a new bitmap,
+    // which is returned).
+    std::unique_ptr<TBitmap> Decode(const std::function<uint8_t*(int)>& rowAt, const std::function<void(int)>& rowsDone);
 
     std::shared_ptr<TJPEGData> data_;
     std::unique_ptr<TBitmap> bitmap_;

@@ -349,7 +349,7 @@ void Decompressor::Finish() {
 
 // ---- Compressor -----------------------------------------------------------------------------
 
-Compressor::Compressor(std::vector<uint8_t>& output) {
+Compressor::Compressor(ByteBuffer& output) {
     InstallErrorManager(context_);
     info_.err = &context_.errorManager;
     info_.client_data = &context_;

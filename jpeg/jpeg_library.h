@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "graphics/stream.h"
+
 #include <jpeglib.h>
 
 namespace jpegbinding {
@@ -50,7 +52,7 @@ struct CallbackContext {
 
     // In-memory destination.
     jpeg_destination_mgr destination{};
-    std::vector<uint8_t>* output = nullptr;
+    ByteBuffer* output = nullptr;
     uint8_t block[kBlockSize]{};
 };
 
@@ -83,7 +85,7 @@ private:
 class Compressor {
 public:
     // Writes into output (appended to), which must outlive the object.
-    explicit Compressor(std::vector<uint8_t>& output);
+    explicit Compressor(ByteBuffer& output);
     ~Compressor();
     Compressor(const Compressor&) = delete;
     Compressor& operator=(const Compressor&) = delete;

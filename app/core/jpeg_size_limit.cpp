@@ -15,7 +15,8 @@ LimitedJpeg EncodeJpegWithinLimit(TBitmap& bitmap, int quality, int limitKB) {
     auto encode = [&](int q) {
         jpg.SetQuality(q);
         jpg.EncodeData();
-        return jpg.Data().Bytes;
+        const ByteBuffer& bytes = jpg.Data().Bytes;
+        return std::vector<uint8_t>(bytes.begin(), bytes.end());
     };
 
     LimitedJpeg result;

@@ -14,9 +14,10 @@
 #include "graphics/bitmap.h"
 #include "graphics/warning_sink.h"
 
-// Whether ProcessFiles loads one file ahead. On by default; IMBRIX_SEQUENTIAL=1 in the
-// environment (read once) or SetLookAheadEnabled(false) gives the plain sequential path,
-// which the regression tests compare against.
+// Whether ProcessFiles loads one file ahead, and lets the resampler follow a JPEG's decoding
+// within a file. On by default; IMBRIX_SEQUENTIAL=1 in the environment (read once) or
+// SetLookAheadEnabled(false) gives the plain sequential path, which the regression tests
+// compare against.
 bool LookAheadEnabled();
 void SetLookAheadEnabled(bool enabled);
 

@@ -5,12 +5,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstring>
 #include <exception>
 #include <new>
+#include <system_error>
 
 #include "app/core/jpeg_size_limit.h"
 #include "app/core/lookahead_loader.h"
@@ -25,6 +27,8 @@
 #include "graphics/warning_sink.h"
 #include "imageops/resample.h"
 #include "imageops/rotate.h"
+#include "imageops/rows_ready.h"
+#include "icc/colour_profile.h"
 #include "gif/gif_image.h"
 #include "jpeg/jpeg_image.h"
 #include "readers/ole_graphic.h"
@@ -417,6 +421,137 @@ std::unique_ptr<TBitmap> LoadWorkingBitmap(const std::string& path, const Uprigh
     return WorkingBitmap(picture.TakeGraphic(), options, path);
 }
 
+// The size of the result before any turn (the picture's own size when it is kept as it is);
+// w x h is the working bitmap's size.
+struct ResampleSize {
+    int width;
+    int height;
+};
+ResampleSize TargetBeforeTurn(PipelineHost& host, const std::string& path, int w, int h) {
+    const ScaleChoice choice = host.CurrentScaleChoice();
+    const bool quarterTurn = choice.RotationIndex == 1 || choice.RotationIndex == 3;
+    // The size the user asks for describes the picture after its rotation.
+    const TargetSize size = quarterTurn ? ComputeTargetSize(h, w, choice, host.Settings().PreserveAspectRatio)
+                                        : ComputeTargetSize(w, h, choice, host.Settings().PreserveAspectRatio);
+    const int targetW = quarterTurn ? size.Height : size.Width;
+    const int targetH = quarterTurn ? size.Width : size.Height;
+    if (targetW <= 0 || targetH <= 0)
+        throw EInvalidGraphicOperation(
+            FormatMessage("The result of \"%s\" would be %d x %d pixels: choose a larger size", path.c_str(),
+                          size.Width, size.Height));
+    return {targetW, targetH};
+}
+
+const FilterEntry& ChosenFilter(PipelineHost& host) {
+    const int resampler = host.Settings().Resampler;
+    if (resampler < 0 || resampler >= static_cast<int>(FilterTable.size())) throw ERangeError();
+    return FilterTable[static_cast<size_t>(resampler)];
+}
+
+std::atomic<int64_t> followedDecodings{0};
+
+// A load whose decoding the resampler followed: the working bitmap (none when the host shows
+// no thumbnails: the rows went through a ring), its size, the resampled picture, and the
+// resampler's own failure (if any) to be raised where the resampling comes in turn.
+struct FollowedLoad {
+    std::unique_ptr<TBitmap> converted;
+    int width = 0;
+    int height = 0;
+    std::unique_ptr<TBitmap> target;
+    std::exception_ptr resampleError;
+};
+
+// A JPEG that needs no turn and no colour conversion, and is to be resampled, is decoded on a
+// thread of its own while the resampler follows it row by row on this one: the two no longer
+// wait for each other. A host that shows thumbnails gets the whole working bitmap as before;
+// for one that does not (imbrix-batch), the rows pass through a ring just large enough for
+// the resampler, so the picture never exists whole in memory. The bytes are those of the
+// steps in turn, and so are the host calls: the decoding's warnings and failure come out
+// after the load's progress step, where the decoding in turn would have given them. nullopt
+// (and nothing done) for any other picture: the steps then run in turn.
+std::optional<FollowedLoad> FollowDecoding(PipelineHost& host, TPicture& picture, const std::string& path,
+                                           std::vector<std::string>* damage) {
+    if (!LookAheadEnabled()) return std::nullopt;
+    auto* jpg = dynamic_cast<TJPEGImage*>(picture.Graphic());
+    if (!jpg || !jpg->DecodesToPlainRows()) return std::nullopt;
+    if (host.Settings().AutoOrient && jpg->Orientation >= 2 && jpg->Orientation <= 8) return std::nullopt;
+    if (!jpg->IccProfileProblem.empty() || (!jpg->IccProfile.empty() && !IsSRGBProfile(jpg->IccProfile)))
+        return std::nullopt;
+    const int w = jpg->Width(), h = jpg->Height();
+    ResampleSize size{};
+    const FilterEntry* filter = nullptr;
+    int ringRows = h;
+    // The rows go where the resampler reads them, so they are sized before the decoding starts.
+    // Anything that fails here is left to the steps in turn, which report it at its place.
+    auto rows = std::make_unique<TBitmap>();
+    try {
+        size = TargetBeforeTurn(host, path, w, h);
+        if (size.width == w && size.height == h) return std::nullopt;  // nothing to resample
+        filter = &ChosenFilter(host);
+        // The ring holds what the resampler reads at once and 64 rows more, so that neither
+        // side waits for the other at every block.
+        if (!host.ShowsThumbnails())
+            ringRows = std::min(h, ResampleRingRows(h, size.height, filter->kernel, filter->support) + 64);
+        rows->SetPixelFormat(TPixelFormat::pf24bit);
+        rows->SetSizeForOverwrite(w, ringRows);
+    } catch (...) {
+        return std::nullopt;
+    }
+    const bool ring = ringRows < h;
+
+    FollowedLoad load;
+    load.width = w;
+    load.height = h;
+    std::unique_ptr<TGraphic> graphic = picture.TakeGraphic();
+    std::optional<RowProducer> started;
+    try {
+        started.emplace([&](RowsReady& ready) {
+            TBitmap& into = *rows;
+            jpg->DecodeFollowed(
+                [&](int y) {
+                    if (!ring) return into.ScanLine(y);
+                    // Told before waiting for room, so that the resampler can go on and release some.
+                    ready.Advance(y);
+                    ready.WaitReleased(y - ringRows + 1);
+                    return into.ScanLine(y % ringRows);
+                },
+                [&ready](int done) { ready.Advance(done); });
+            ready.Close();    // every row is there: the resampler need not wait for the rest
+            graphic.reset();  // the file's bytes, not needed once decoded
+        });
+    } catch (const std::system_error&) {
+        picture.SetGraphic(std::move(graphic));  // no thread to be had: the steps in turn
+        return std::nullopt;
+    }
+    followedDecodings.fetch_add(1, std::memory_order_relaxed);
+    {
+        RowProducer& decoder = *started;
+        try {
+            load.target = std::make_unique<TBitmap>(size.width, size.height, TPixelFormat::pf24bit);
+            if (ring) {
+                ResampleFromRing(*rows, h, decoder.Rows(), *load.target, filter->kernel, filter->support);
+            } else {
+                ResampleOptions options;
+                options.sourceRows = &decoder.Rows();
+                options.threads = 1;  // the decoder has the other core
+                ResampleBitmap(*rows, *load.target, filter->kernel, filter->support, options);
+            }
+        } catch (const ERowsAbandoned&) {
+            // The decoding failed: its own error is raised below.
+        } catch (...) {
+            load.resampleError = std::current_exception();
+        }
+        // However the resampler ended, the decoder must not wait for room in the ring.
+        decoder.Rows().Release(INT_MAX);
+        decoder.Join();
+        host.StepProgress();
+        DamageCollector collect(damage);
+        decoder.Finish();  // the decoding's warnings, then its failure
+    }
+    if (!ring) load.converted = std::move(rows);
+    return load;
+}
+
 // lookAhead (may be null) holds the file read ahead and is given the next one (nextPath, ""
 // for none) as soon as this file's source is in memory.
 // damage (may be null: shown as warnings then) collects what the load found damaged; only
@@ -431,6 +566,8 @@ FileResult RunFile(PipelineHost& host, const std::string& path, FileTrack& track
         DamageCollector collect(damage);
         converted = lookAhead->Take(path);  // replays the look-ahead's warnings
     }
+    std::optional<FollowedLoad> followed;
+    int width = 0, height = 0;  // of the working bitmap, which a followed load may not keep
     if (converted) {
         host.StepProgress();
     } else {
@@ -439,41 +576,48 @@ FileResult RunFile(PipelineHost& host, const std::string& path, FileTrack& track
             DamageCollector collect(damage);
             picture.LoadPictureFile(path);
         }
-        host.StepProgress();
-        // The picture is not needed once its pixels are in the working bitmap: in sRGB and
-        // upright, so that the size asked for describes the picture as it is seen.
-        DamageCollector collect(damage);  // a JPEG decodes its pixels only here
-        converted = WorkingBitmap(picture.TakeGraphic(), UprightOptions{host.Settings().AutoOrient}, path);
+        followed = FollowDecoding(host, picture, path, damage);
+        if (followed) {
+            converted = std::move(followed->converted);
+            width = followed->width;
+            height = followed->height;
+        } else {
+            host.StepProgress();
+            // The picture is not needed once its pixels are in the working bitmap: in sRGB and
+            // upright, so that the size asked for describes the picture as it is seen.
+            DamageCollector collect(damage);  // a JPEG decodes its pixels only here
+            converted = WorkingBitmap(picture.TakeGraphic(), UprightOptions{host.Settings().AutoOrient}, path);
+        }
     }
     // At most two files in memory: this one and the one read ahead.
     if (lookAhead && !nextPath.empty()) lookAhead->Start(nextPath);
-    const int w = converted->Width(), h = converted->Height();
-    host.AddToTray(TTray::In, path, TpicData(h, w, 24), MakeThumbnail(*converted, host.ThumbnailSize()));
+    if (converted) {
+        width = converted->Width();
+        height = converted->Height();
+    }
+    const int w = width, h = height;
+    host.AddToTray(TTray::In, path, TpicData(h, w, 24),
+                   host.ShowsThumbnails() ? MakeThumbnail(*converted, host.ThumbnailSize()) : TBitmap());
     track.inAdded = true;
     host.StepProgress();
 
     const ScaleChoice choice = host.CurrentScaleChoice();
-    const bool quarterTurn = choice.RotationIndex == 1 || choice.RotationIndex == 3;
-    // The size the user asks for describes the picture after its rotation.
-    const TargetSize size = quarterTurn ? ComputeTargetSize(h, w, choice, host.Settings().PreserveAspectRatio)
-                                        : ComputeTargetSize(w, h, choice, host.Settings().PreserveAspectRatio);
-    const int targetW = quarterTurn ? size.Height : size.Width;
-    const int targetH = quarterTurn ? size.Width : size.Height;
-    if (targetW <= 0 || targetH <= 0)
-        throw EInvalidGraphicOperation(
-            FormatMessage("The result of \"%s\" would be %d x %d pixels: choose a larger size", path.c_str(),
-                          size.Width, size.Height));
-
     std::unique_ptr<TBitmap> target;
-    if (targetW == w && targetH == h) {
-        target = std::move(converted);  // same size: the pixels as they are
-    } else {
-        const int resampler = host.Settings().Resampler;
-        if (resampler < 0 || resampler >= static_cast<int>(FilterTable.size())) throw ERangeError();
-        const FilterEntry& filter = FilterTable[static_cast<size_t>(resampler)];
-        target = std::make_unique<TBitmap>(targetW, targetH, TPixelFormat::pf24bit);
-        ResampleBitmap(*converted, *target, filter.kernel, filter.support);
+    if (followed) {
+        // Resampled already, while the picture was decoded.
+        if (followed->resampleError) std::rethrow_exception(followed->resampleError);
+        target = std::move(followed->target);
         converted.reset();
+    } else {
+        const ResampleSize size = TargetBeforeTurn(host, path, w, h);
+        if (size.width == w && size.height == h) {
+            target = std::move(converted);  // same size: the pixels as they are
+        } else {
+            const FilterEntry& filter = ChosenFilter(host);
+            target = std::make_unique<TBitmap>(size.width, size.height, TPixelFormat::pf24bit);
+            ResampleBitmap(*converted, *target, filter.kernel, filter.support);
+            converted.reset();
+        }
     }
     host.StepProgress();
 
@@ -504,7 +648,8 @@ FileResult RunFile(PipelineHost& host, const std::string& path, FileTrack& track
     if (!reserved) return FileResult::NameConflict;
     const std::string resultPath = reserved->Path();
 
-    host.AddToTray(TTray::Out, resultPath, TpicData(result->Height(), result->Width(), 24), MakeThumbnail(*result, host.ThumbnailSize()));
+    host.AddToTray(TTray::Out, resultPath, TpicData(result->Height(), result->Width(), 24),
+                   host.ShowsThumbnails() ? MakeThumbnail(*result, host.ThumbnailSize()) : TBitmap());
     track.outPath = resultPath;
     host.StepProgress();
 
@@ -532,6 +677,8 @@ FileResult RunFile(PipelineHost& host, const std::string& path, FileTrack& track
 TBitmap BlankThumbnail() { return TBitmap(kThumbnailWidth, kThumbnailHeight, TPixelFormat::pf24bit); }
 
 }  // namespace
+
+int64_t FollowedDecodingCount() { return followedDecodings.load(std::memory_order_relaxed); }
 
 bool ProcessFile(PipelineHost& host, const std::string& path) {
     FileTrack track;

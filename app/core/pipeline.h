@@ -56,6 +56,9 @@ public:
     // The thumbnail cell the host shows, in device pixels (64 x 48 times the screen's device
     // pixel ratio); asked for each thumbnail.
     virtual ThumbnailCell ThumbnailSize() { return {}; }
+    // False for a host that shows no thumbnails: AddToTray is then given an empty bitmap, and
+    // a big picture need not be held whole just to make one.
+    virtual bool ShowsThumbnails() { return true; }
     // A new tray entry (In: the source at full size; Out: the result) with its thumbnail
     // (ThumbnailSize(), 64 x 48 for a blank one).
     virtual void AddToTray(TTray tray, const std::string& path, const TpicData& data, TBitmap thumbnail) = 0;
@@ -114,6 +117,9 @@ BatchOutcome ProcessFiles(PipelineHost& host, std::vector<std::string> paths);
 // and adds no Out entry. Errors escape; an Out entry whose result was not written is removed
 // first.
 bool ProcessFile(PipelineHost& host, const std::string& path);
+// How many loads so far were decoded on a thread of their own with the resampler following;
+// for tests that must know that this path was taken.
+int64_t FollowedDecodingCount();
 
 // "2 of 9 files could not be converted:" and a line "name: reason" for each failure.
 std::string FailureListText(const std::vector<FileFailure>& failures, size_t fileCount);

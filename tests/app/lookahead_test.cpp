@@ -40,6 +40,21 @@ std::string Bytes(const fs::path& path) {
     return out.str();
 }
 
+// Records each tray entry's thumbnail too (as a checksum of its rows), so that a working
+// bitmap that differs shows even where the result files agree.
+struct ThumbnailRecordingHost : RecordingHost {
+    using RecordingHost::RecordingHost;
+    bool thumbnails = true;  // false: as imbrix-batch, which shows none
+    bool ShowsThumbnails() override { return thumbnails; }
+    void AddToTray(TTray tray, const std::string& path, const TpicData& data, TBitmap thumbnail) override {
+        uint64_t sum = 1469598103934665603ull;
+        for (int y = 0; y < thumbnail.Height(); ++y)
+            for (size_t x = 0; x < (size_t(thumbnail.Width()) * thumbnail.BitsPerPixel() + 7) / 8; ++x) sum = (sum ^ thumbnail.ScanLine(y)[x]) * 1099511628211ull;
+        RecordingHost::AddToTray(tray, path, data, std::move(thumbnail));
+        events.push_back("thumbnail " + std::to_string(sum));
+    }
+};
+
 struct Case {
     const char* name;
     int outputType;  // 0 same, 1 bmp, 2 jpg, 3 gif
@@ -78,11 +93,13 @@ protected:
     }
     void TearDown() override { SetLookAheadEnabled(true); }
 
-    BatchRun Batch(const Case& c, bool lookAhead, const std::function<void(RecordingHost&)>& adjust = {}) {
+    BatchRun Batch(const Case& c, bool lookAhead, const std::function<void(RecordingHost&)>& adjust = {},
+                   bool thumbnails = true) {
         SetLookAheadEnabled(lookAhead);
         TempDir work;
         const std::string dir = work.path().string() + "/";
-        RecordingHost host(dir);
+        ThumbnailRecordingHost host(dir);
+        host.thumbnails = thumbnails;
         host.settings.OutputType = c.outputType;
         host.settings.Resampler = c.filter;
         host.settings.StopAtFirstError = c.stopAtFirstError;
@@ -214,4 +231,77 @@ TEST(LookAheadLoader, HandsOverOnlyTheFileItWasStartedFor) {
     loader.Abandon();
     EXPECT_EQ(shown.size(), 2u);
     SetWarningSink(std::move(previous));
+}
+
+namespace {
+
+std::string FileBytes(const std::string& path) { return Bytes(path); }
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+std::string JpegOf(const TBitmap& picture, bool progressive, const std::string& path) {
+    TBitmap copy = picture;
+    TJPEGImage jpg;
+    jpg.SetQuality(88);
+    jpg.SetProgressiveSave(progressive);
+    jpg.AssignBitmap(copy);
+    jpg.WritePictureFile(path);
+    return FileBytes(path);
+}
+
+}  // namespace
+
+// JPEGs loaded in their turn are decoded on a thread of their own with the resampler
+// following: whole, cut short (damaged part-way), failing at the end of the data and failing
+// before the first row, alone and in one batch, give what the sequential steps give; so do
+// they for a host without thumbnails, whose rows pass through a ring.
+TEST_F(LookAheadTest, ResamplingThatFollowsTheDecodingMatchesTheSequentialPath) {
+    const std::string big = src.file("big.jpg");
+    const std::string whole = JpegOf(NoiseBitmap(640, 480, 11), false, big);
+    // Cut short in the middle of the picture's data: the rest comes out gray, with a warning.
+    WriteBytes(src.file("cut.jpg"), whole.substr(0, whole.size() * 11 / 20));
+    // A second frame header after the cut: every row comes, then the end of the data fails.
+    WriteBytes(src.file("tail.jpg"), whole.substr(0, whole.size() / 2) + std::string("\xff\xc0\x00\x0b\x08\x00\x10\x00\x10\x01\x01\x11\x00\xff\xd9", 15));
+    // A progressive file whose second scan asks for coefficients past the last one: it
+    // fails while the scans are read, before any row.
+    std::string progressive = JpegOf(NoiseBitmap(333, 211, 12), true, src.file("odd.jpg"));
+    const size_t first = progressive.find("\xff\xda");
+    const size_t second = progressive.find("\xff\xda", first + 2);
+    ASSERT_NE(second, std::string::npos);
+    const size_t components = static_cast<uint8_t>(progressive[second + 4]);
+    progressive[second + 5 + 2 * components] = 0x50;  // Ss
+    WriteBytes(src.file("scan.jpg"), progressive);
+
+    struct FollowCase {
+        const char* name;
+        std::vector<std::string> files;
+        Case settings;
+        bool follows;  // the streamed path is taken at least once
+    };
+    const std::vector<std::string> all = {"big.jpg", "cut.jpg", "tail.jpg", "scan.jpg", "odd.jpg"};
+    const FollowCase batches[] = {
+        {"whole, jpg, lanczos3", {"big.jpg"}, {"", 2, 5, 0, ScaleMode::HalfSize}, true},
+        {"whole, bmp, mitchell, turned", {"big.jpg"}, {"", 1, 6, 1, ScaleMode::QuarterSize}, true},
+        {"whole, full size", {"big.jpg"}, {"", 1, 0, 0, ScaleMode::FullSize}, false},
+        {"odd size, gif, bell", {"odd.jpg"}, {"", 3, 3, 3, ScaleMode::HalfSize}, true},
+        {"cut short, bmp, triangle", {"cut.jpg"}, {"", 1, 1, 0, ScaleMode::HalfSize}, true},
+        {"fails at the end, jpg, box", {"tail.jpg"}, {"", 2, 0, 0, ScaleMode::HalfSize}, true},
+        {"fails before the first row", {"scan.jpg"}, {"", 1, 4, 2, ScaleMode::QuarterSize}, true},
+        {"all, going on past failures", all, {"", 2, 5, 0, ScaleMode::HalfSize}, true},
+        {"all, stopping at the first", all, {"", 1, 2, 0, ScaleMode::HalfSize, true}, true},
+    };
+    for (const bool thumbnails : {true, false})
+        for (const FollowCase& b : batches) {
+            SCOPED_TRACE(std::string(b.name) + (thumbnails ? "" : ", no thumbnails"));
+            paths.clear();
+            for (const std::string& f : b.files) paths.push_back(src.file(f));
+            const BatchRun sequential = Batch(b.settings, false, {}, thumbnails);
+            const int64_t before = FollowedDecodingCount();
+            const BatchRun followed = Batch(b.settings, true, {}, thumbnails);
+            EXPECT_EQ(FollowedDecodingCount() > before, b.follows);
+            ExpectSameRuns(sequential, followed);
+            EXPECT_NE(sequential.events.size(), 0u);
+        }
 }

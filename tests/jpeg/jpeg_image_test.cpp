@@ -302,7 +302,7 @@ TEST(JpegImage, SharedDataIsNeverChangedUnderAnotherPicture) {
     TBitmap other = SmoothBitmap(8, 8);
     copy.AssignBitmap(other);
     EXPECT_NE(copy.SharedData(), loaded.SharedData());
-    EXPECT_EQ(loaded.Data().Bytes, fileBytes);
+    EXPECT_EQ(std::vector<uint8_t>(loaded.Data().Bytes.begin(), loaded.Data().Bytes.end()), fileBytes);
     EXPECT_EQ(loaded.Width(), 40);
     EXPECT_EQ(copy.Width(), 8);
 
