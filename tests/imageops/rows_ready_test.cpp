@@ -146,10 +146,10 @@ TEST(RowsReady, AProducerThatStopsNeverLeavesTheConsumerWaiting) {
         // Warnings given before the failure still reach the joining thread.
         EXPECT_EQ(got.warnings, std::vector<std::string>{"first"});
     }
-    // A ring consumer that fails before it reads a row (a one-column target has scale 0) does
-    // not leave the producer waiting for room: every row comes, and Finish reports no failure.
-    const Outcome got = Follow(finished, 1, 100, FilterTable[5], 0, 16, 200, true);
-    EXPECT_EQ(got.consumer, "Floating point division by zero");
+    // A ring consumer that fails before it reads a row (a target without columns) does not
+    // leave the producer waiting for room: every row comes, and Finish reports no failure.
+    const Outcome got = Follow(finished, 0, 100, FilterTable[5], 0, 16, 200, true);
+    EXPECT_EQ(got.consumer, "Target bitmap too small");
     EXPECT_EQ(got.producer, "");
     EXPECT_EQ(got.warnings, (std::vector<std::string>{"first", "last"}));
 }
