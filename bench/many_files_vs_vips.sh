@@ -29,29 +29,15 @@ done
 rm "$tmp/base.ppm"
 echo "sources: $count x 4240 x 2832 jpg, $(du -sk "$tmp/src" | cut -f1) KiB; best of $runs runs"
 
-# best_of NAME COMMAND...: as bench/pipeline_vs_vips.sh. /usr/bin/time counts the processor
-# time of every child waited for; its peak is the largest single process.
-best_of() {
-  local name=$1; shift
-  local best="" bestcpu="" peak=0
-  for _ in $(seq "$runs"); do
-    rm -rf "$tmp/out"; mkdir "$tmp/out"
-    /usr/bin/time -f "%e %U %S %M" -o "$tmp/time" "$@" >/dev/null
-    read -r wall user sys kb <"$tmp/time"
-    cpu=$(awk "BEGIN{print $user + $sys}")
-    if [ -z "$best" ] || awk "BEGIN{exit !($wall < $best)}"; then best=$wall; fi
-    if [ -z "$bestcpu" ] || awk "BEGIN{exit !($cpu < $bestcpu)}"; then bestcpu=$cpu; fi
-    [ "$kb" -gt "$peak" ] && peak=$kb
-  done
-  printf '%-12s wall %6.2f s   cpu %6.2f s   peak %6d MB\n' "$name" "$best" "$bestcpu" $(( peak / 1024 ))
-  eval "${name}_time=$best; ${name}_cpu=$bestcpu; ${name}_mb=$(( peak / 1024 ))"
-}
+. bench/timing.sh
 
-best_of imbrix "$batch" -s half -q 85 -t jpg -o "$tmp/out" "$tmp"/src/*.jpg
-if [ "${IMBRIX_SEQUENTIAL:-}" = 1 ]; then
-  best_of sequential "$batch" -s half -q 85 -t jpg -o "$tmp/out" "$tmp"/src/*.jpg
-fi
+# The setting asks for a second, sequential run: the first one is always the normal path.
+sequential=${IMBRIX_SEQUENTIAL:-}
 unset IMBRIX_SEQUENTIAL
+best_of imbrix "$batch" -s half -q 85 -t jpg -o "$tmp/out" "$tmp"/src/*.jpg
+if [ "$sequential" = 1 ]; then
+  best_of sequential env IMBRIX_SEQUENTIAL=1 "$batch" -s half -q 85 -t jpg -o "$tmp/out" "$tmp"/src/*.jpg
+fi
 # Two vips processes at a time, each halving one file.
 best_of vips sh -c 'ls "$1"/*.jpg | xargs -P2 -I{} sh -c "vips resize {} $2/\$(basename {})[Q=85] 0.5"' _ \
   "$tmp/src" "$tmp/out"
