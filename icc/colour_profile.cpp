@@ -124,72 +124,97 @@ bool IsSRGBProfile(std::span<const uint8_t> bytes) {
     return t && ActsAsIdentity(t.get());
 }
 
-ProfileOutcome ConvertToSRGB(TBitmap& bitmap, std::span<const uint8_t> bytes, std::string* problem, int threads) {
-    if (bytes.empty()) return ProfileOutcome::NoProfile;
-    const TPixelFormat format = bitmap.PixelFormat();
+std::unique_ptr<RowsToSRGB> RowsToSRGB::Create(std::span<const uint8_t> bytes, TPixelFormat format,
+                                               ProfileOutcome* outcome, std::string* problem) {
+    *outcome = ProfileOutcome::Unusable;
+    if (bytes.empty()) {
+        *outcome = ProfileOutcome::NoProfile;
+        return nullptr;
+    }
     if (format != TPixelFormat::pf24bit && format != TPixelFormat::pf32bit) {
         SetProblem(problem, "the picture is not in 24 or 32 bits");
-        return ProfileOutcome::Unusable;
+        return nullptr;
     }
     Context context;
     if (!context.get()) {
         SetProblem(problem, "LittleCMS could not start");
-        return ProfileOutcome::Unusable;
+        return nullptr;
     }
     Profile profile = OpenProfile(context, bytes, problem);
-    if (!profile) return ProfileOutcome::Unusable;
+    if (!profile) return nullptr;
     const uint32_t space = ColourSpace(bytes);
     const bool alpha = format == TPixelFormat::pf32bit;
-    const int width = bitmap.Width(), height = bitmap.Height();
+    std::unique_ptr<RowsToSRGB> rows(new RowsToSRGB());
+    rows->step_ = alpha ? 4 : 3;
 
     if (space == cmsSigGrayData) {
         // One curve for every channel: each level's converted gray, per channel.
         Transform t = MakeTransform(context, profile, TYPE_GRAY_8, TYPE_BGR_8, 0, problem);
-        if (!t) return ProfileOutcome::Unusable;
+        if (!t) return nullptr;
         std::array<uint8_t, 256> levels{};
-        std::array<uint8_t, 256 * 3> converted{};
+        rows->grayLevels_ = std::make_unique<uint8_t[]>(256 * 3);
+        uint8_t* converted = rows->grayLevels_.get();
         for (int v = 0; v < 256; ++v) levels[size_t(v)] = uint8_t(v);
-        cmsDoTransform(t.get(), levels.data(), converted.data(), 256);
+        cmsDoTransform(t.get(), levels.data(), converted, 256);
         bool identity = true;
         for (int v = 0; v < 256 && identity; ++v)
             for (int c = 0; c < 3; ++c) identity = identity && converted[size_t(v) * 3 + size_t(c)] == v;
-        if (identity) return ProfileOutcome::AlreadySRGB;
-        const size_t step = alpha ? 4 : 3;
-        const int n = imageops::ChooseThreadCount(threads, double(width) * height, kMinPixelsPerThread, height);
-        imageops::ParallelFor(height, n, 1, [&](int64_t begin, int64_t end) {
-            for (int64_t y = begin; y < end; ++y) {
-                uint8_t* p = bitmap.ScanLine(static_cast<int>(y));
-                for (int x = 0; x < width; ++x, p += step)
-                    for (int c = 0; c < 3; ++c) p[c] = converted[size_t(p[c]) * 3 + size_t(c)];
-            }
-        });
-        return ProfileOutcome::Converted;
+        *outcome = identity ? ProfileOutcome::AlreadySRGB : ProfileOutcome::Converted;
+        return identity ? nullptr : std::move(rows);
     }
     if (space != cmsSigRgbData) {
         SetProblem(problem, "the profile is not for RGB or gray pixels");
-        return ProfileOutcome::Unusable;
+        return nullptr;
     }
     Transform check = MakeTransform(context, profile, TYPE_RGB_8, TYPE_RGB_8, 0, problem);
-    if (!check) return ProfileOutcome::Unusable;
-    if (ActsAsIdentity(check.get())) return ProfileOutcome::AlreadySRGB;
-    const int n = imageops::ChooseThreadCount(threads, double(width) * height, kMinPixelsPerThread, height);
-    if (std::unique_ptr<MatrixShaperToSRGB> fast = MatrixShaperToSRGB::Create(profile.get(), check.get())) {
-        const int step = alpha ? 4 : 3;
-        imageops::ParallelFor(height, n, 1, [&](int64_t begin, int64_t end) {
-            for (int64_t y = begin; y < end; ++y) fast->Convert(bitmap.ScanLine(static_cast<int>(y)), width, step);
-        });
-        return ProfileOutcome::Converted;
+    if (!check) return nullptr;
+    if (ActsAsIdentity(check.get())) {
+        *outcome = ProfileOutcome::AlreadySRGB;
+        return nullptr;
     }
-    Transform t = MakeTransform(context, profile, alpha ? TYPE_BGRA_8 : TYPE_BGR_8, alpha ? TYPE_BGRA_8 : TYPE_BGR_8,
-                                alpha ? cmsFLAGS_COPY_ALPHA : 0, problem);
-    if (!t) return ProfileOutcome::Unusable;
-    if (width == 0 || height == 0) return ProfileOutcome::Converted;
-    cmsHTRANSFORM transform = t.get();
+    rows->matrixShaper_ = MatrixShaperToSRGB::Create(profile.get(), check.get());
+    if (!rows->matrixShaper_) {
+        Transform t = MakeTransform(context, profile, alpha ? TYPE_BGRA_8 : TYPE_BGR_8,
+                                    alpha ? TYPE_BGRA_8 : TYPE_BGR_8, alpha ? cmsFLAGS_COPY_ALPHA : 0, problem);
+        if (!t) return nullptr;
+        // The transform was made in this context, so both live as long as the object.
+        check.reset();
+        profile.reset();
+        rows->transform_ = t.release();
+        rows->context_ = context.release();
+        cmsSetLogErrorHandlerTHR(static_cast<cmsContext>(rows->context_), nullptr);
+    }
+    *outcome = ProfileOutcome::Converted;
+    return rows;
+}
+
+RowsToSRGB::~RowsToSRGB() {
+    if (transform_) cmsDeleteTransform(static_cast<cmsHTRANSFORM>(transform_));
+    if (context_) cmsDeleteContext(static_cast<cmsContext>(context_));
+}
+
+void RowsToSRGB::Row(uint8_t* pixels, int width) const {
+    if (width <= 0) return;
+    if (grayLevels_) {
+        const uint8_t* converted = grayLevels_.get();
+        uint8_t* p = pixels;
+        for (int x = 0; x < width; ++x, p += step_)
+            for (int c = 0; c < 3; ++c) p[c] = converted[size_t(p[c]) * 3 + size_t(c)];
+    } else if (matrixShaper_) {
+        matrixShaper_->Convert(pixels, width, step_);
+    } else {
+        cmsDoTransform(static_cast<cmsHTRANSFORM>(transform_), pixels, pixels, static_cast<cmsUInt32Number>(width));
+    }
+}
+
+ProfileOutcome ConvertToSRGB(TBitmap& bitmap, std::span<const uint8_t> bytes, std::string* problem, int threads) {
+    ProfileOutcome outcome = ProfileOutcome::NoProfile;
+    const std::unique_ptr<RowsToSRGB> rows = RowsToSRGB::Create(bytes, bitmap.PixelFormat(), &outcome, problem);
+    if (!rows) return outcome;
+    const int width = bitmap.Width(), height = bitmap.Height();
+    const int n = imageops::ChooseThreadCount(threads, double(width) * height, kMinPixelsPerThread, height);
     imageops::ParallelFor(height, n, 1, [&](int64_t begin, int64_t end) {
-        for (int64_t y = begin; y < end; ++y) {
-            uint8_t* row = bitmap.ScanLine(static_cast<int>(y));
-            cmsDoTransform(transform, row, row, static_cast<cmsUInt32Number>(width));
-        }
+        for (int64_t y = begin; y < end; ++y) rows->Row(bitmap.ScanLine(static_cast<int>(y)), width);
     });
     return ProfileOutcome::Converted;
 }

@@ -10,7 +10,9 @@
 #include <span>
 #include <string>
 
+class MatrixShaperToSRGB;
 class TBitmap;
+enum class TPixelFormat;
 
 enum class ProfileOutcome {
     NoProfile,    // nothing to do
@@ -26,6 +28,31 @@ enum class ProfileOutcome {
 // are Unusable.
 ProfileOutcome ConvertToSRGB(TBitmap& bitmap, std::span<const uint8_t> profile, std::string* problem = nullptr,
                              int threads = 0);
+
+// The same conversion made once and then used row by row (by several threads at once if need
+// be), for pixels that arrive a row at a time: every row comes out as ConvertToSRGB gives it.
+class RowsToSRGB {
+public:
+    // Null, with *outcome saying why, when no conversion is needed (NoProfile, AlreadySRGB) or
+    // none can be made (Unusable, the reason in *problem).
+    static std::unique_ptr<RowsToSRGB> Create(std::span<const uint8_t> profile, TPixelFormat format,
+                                              ProfileOutcome* outcome, std::string* problem = nullptr);
+    ~RowsToSRGB();
+    RowsToSRGB(const RowsToSRGB&) = delete;
+    RowsToSRGB& operator=(const RowsToSRGB&) = delete;
+    // width pixels of the format given to Create, in place.
+    void Row(uint8_t* pixels, int width) const;
+
+private:
+    RowsToSRGB() = default;
+    int step_ = 3;
+    // One of the three, by the profile: a level table per channel (gray), the matrix and
+    // curves, or LittleCMS's own transform (made in context_, which lives as long).
+    std::unique_ptr<uint8_t[]> grayLevels_;
+    std::unique_ptr<MatrixShaperToSRGB> matrixShaper_;
+    void* context_ = nullptr;
+    void* transform_ = nullptr;
+};
 
 // Whether the profile converts to sRGB as itself: within one level on a grid of colours.
 bool IsSRGBProfile(std::span<const uint8_t> profile);
