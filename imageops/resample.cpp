@@ -200,35 +200,54 @@ imageops::TapTable PassTaps(int from, int to, FilterKernel kernel, float support
     return imageops::BuildTapTable(ScaleFactor(from, to), from, to, kernel, support);
 }
 
+// Output i of the mirrored pass is output outputs-1-i of the plain one, each tap on the
+// mirrored source position, in the same order, so every sum is the same.
+imageops::TapTable Mirrored(imageops::TapTable plain, int from) {
+    imageops::TapTable mirrored = plain;
+    const size_t K = size_t(plain.taps), N = size_t(plain.outputs);
+    for (size_t i = 0; i < N; ++i)
+        for (size_t t = 0; t < K; ++t) {
+            mirrored.index[i * K + t] = from - 1 - plain.index[(N - 1 - i) * K + t];
+            mirrored.weight[i * K + t] = plain.weight[(N - 1 - i) * K + t];
+        }
+    return mirrored;
+}
+
+imageops::TapTable PassTaps(int from, int to, FilterKernel kernel, float support, bool mirror) {
+    return mirror ? Mirrored(PassTaps(from, to, kernel, support), from) : PassTaps(from, to, kernel, support);
+}
+
 // Everything that can fail is settled before either bitmap is touched.
-Plan PlanResample(int SW, int SH, int DW, int DH, FilterKernel kernel, float support) {
+Plan PlanResample(int SW, int SH, int DW, int DH, FilterKernel kernel, float support, const ResampleOptions& options) {
     if (SW < 1 || SH < 1) throw EInvalidGraphicOperation("Source bitmap too small");
     if (DW < 1 || DH < 1) throw EInvalidGraphicOperation("Target bitmap too small");
     if (kernel == nullptr) throw EInvalidGraphicOperation("No resampling filter");
     if (!std::isfinite(support) || support < 0.0f) throw EInvalidGraphicOperation("Invalid resampling filter support");
-    return {PassTaps(SW, DW, kernel, support), PassTaps(SH, DH, kernel, support)};
+    return {PassTaps(SW, DW, kernel, support, options.mirrorColumns),
+            PassTaps(SH, DH, kernel, support, options.mirrorRows)};
 }
 
 }  // namespace
 
-int ResampleRingRows(int height, int targetHeight, FilterKernel kernel, float support) {
+int ResampleRingRows(int height, int targetHeight, FilterKernel kernel, float support, bool mirrorRows) {
     if (height < 1 || targetHeight < 1) throw EInvalidGraphicOperation("Source bitmap too small");
-    return imageops::SourceRingRows(PassTaps(height, targetHeight, kernel, support), height);
+    return imageops::SourceRingRows(PassTaps(height, targetHeight, kernel, support, mirrorRows), height);
 }
 
 void ResampleFromRing(const TBitmap& ring, int height, RowsReady& rows, TBitmap& target, FilterKernel kernel,
-                      float support, bool allowWideVectors) {
+                      float support, const ResampleOptions& options) {
     // However the resampling ends, the producer is not left waiting for room.
     struct ReleaseAll {
         RowsReady& rows;
         ~ReleaseAll() { rows.Release(INT_MAX); }
     } releaseAll{rows};
-    const Plan plan = PlanResample(ring.Width(), height, target.Width(), target.Height(), kernel, support);
+    const Plan plan = PlanResample(ring.Width(), height, target.Width(), target.Height(), kernel, support, options);
     if (ring.PixelFormat() != TPixelFormat::pf24bit || ring.Height() < 1)
         throw EInvalidGraphicOperation("The ring of source rows must be a 24-bit bitmap");
     if (target.PixelFormat() != TPixelFormat::pf24bit) target.SetPixelFormat(TPixelFormat::pf24bit);
     imageops::ResamplePasses({ring.Bits(), ring.RowStride(), ring.Height()}, ring.Width(), height, plan.horizontal,
-                             plan.vertical, {target.Bits(), target.RowStride()}, 1, allowWideVectors, &rows);
+                             plan.vertical, {target.Bits(), target.RowStride()}, 1, options.allowWideVectors, &rows,
+                             options.prepareSourceRow ? &options.prepareSourceRow : nullptr);
 }
 
 void ResampleBitmap(TBitmap& source, TBitmap& target, FilterKernel kernel, float support,
@@ -237,12 +256,13 @@ void ResampleBitmap(TBitmap& source, TBitmap& target, FilterKernel kernel, float
     const int DH = target.Height();
     const int SW = source.Width();
     const int SH = source.Height();
-    const Plan plan = PlanResample(SW, SH, DW, DH, kernel, support);
+    const Plan plan = PlanResample(SW, SH, DW, DH, kernel, support, options);
     const imageops::TapTable& horizontal = plan.horizontal;
     const imageops::TapTable& vertical = plan.vertical;
 
     if (options.sourceRows && (&source == &target || source.PixelFormat() != TPixelFormat::pf24bit))
         throw EInvalidGraphicOperation("A source still being filled must be a 24-bit bitmap of its own");
+    const SourceRowHook* prepare = options.sourceRows && options.prepareSourceRow ? &options.prepareSourceRow : nullptr;
     if (source.PixelFormat() != TPixelFormat::pf24bit) source.SetPixelFormat(TPixelFormat::pf24bit);
     if (target.PixelFormat() != TPixelFormat::pf24bit) target.SetPixelFormat(TPixelFormat::pf24bit);
 
@@ -257,8 +277,9 @@ void ResampleBitmap(TBitmap& source, TBitmap& target, FilterKernel kernel, float
 
     // The threads split the target's rows; each makes the intermediate rows its rows need.
     const double work = double(SH) * DW * 3 * horizontal.taps + double(DH) * DW * 3 * vertical.taps;
-    const int threads = imageops::ChooseThreadCount(options.threads, work, kMinWorkPerThread, (DH + 7) / 8);
+    const int threads =
+        prepare ? 1 : imageops::ChooseThreadCount(options.threads, work, kMinWorkPerThread, (DH + 7) / 8);
     imageops::ResamplePasses({from->Bits(), from->RowStride()}, SW, SH, horizontal, vertical,
                              {target.Bits(), target.RowStride()}, threads, options.allowWideVectors,
-                             options.sourceRows);
+                             options.sourceRows, prepare);
 }

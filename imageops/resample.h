@@ -2,6 +2,7 @@
 // The seven reconstruction filters and the separable two-pass resampler.
 #include <array>
 #include <cstdint>
+#include <functional>
 
 class RowsReady;
 class TBitmap;
@@ -32,6 +33,11 @@ extern const std::array<FilterEntry, 7> FilterTable;
 // converted to 24 bits per pixel in place if needed; the target becomes 24 bits per pixel.
 void ResampleBitmap(TBitmap& source, TBitmap& target, FilterKernel kernel, float support);
 
+// Called with a source row's index once the row is final and before the resampler first reads
+// it, once for each row, in order, on the reading thread: the caller may still change the row
+// there (a colour conversion done beside the decoding). Rows never read may be left out.
+using SourceRowHook = std::function<void(int y)>;
+
 // How the work is spread; the result is the same byte for byte whatever is chosen.
 struct ResampleOptions {
     // 0: every core for large pictures, one thread for small ones; n > 0: exactly n threads
@@ -43,20 +49,28 @@ struct ResampleOptions {
     // another thread, top row first): the resampler reads a row only once it is final. The
     // source must be 24 bits per pixel and its size set already, and it is never the target.
     RowsReady* sourceRows = nullptr;
+    // With sourceRows only; the resampling then runs on one thread.
+    SourceRowHook prepareSourceRow = {};
+    // The source's columns (rows) sampled as if counted from the other side, and the result
+    // stored the same way: the mirror of resampling the mirrored source, byte for byte. For a
+    // picture stored turned, so that the result turned upright is that of the upright picture.
+    bool mirrorColumns = false;
+    bool mirrorRows = false;
 };
 void ResampleBitmap(TBitmap& source, TBitmap& target, FilterKernel kernel, float support,
                     const ResampleOptions& options);
 
 // For a source that never exists whole: its rows pass through a ring that a producer refills.
 // The rows the ring must hold to resample a source of `height` rows to targetHeight rows.
-int ResampleRingRows(int height, int targetHeight, FilterKernel kernel, float support);
+int ResampleRingRows(int height, int targetHeight, FilterKernel kernel, float support, bool mirrorRows = false);
 // Resamples a ring.Width() x height source whose row y is row y % ring.Height() of ring (24
 // bits, at least ResampleRingRows rows) into target, on one thread: each row is read once
 // rows says it is final and released once no later output needs it. The bytes are those
 // ResampleBitmap gives for the whole source. On its way out, failed or not, it releases
-// every row, so that the producer never waits for room in vain.
+// every row, so that the producer never waits for room in vain. Of options, threads and
+// sourceRows are not used.
 void ResampleFromRing(const TBitmap& ring, int height, RowsReady& rows, TBitmap& target, FilterKernel kernel,
-                      float support, bool allowWideVectors = true);
+                      float support, const ResampleOptions& options = {});
 
 // A channel sum as the stored byte: clamped to 0..255, halves rounded to the even neighbour.
 uint8_t ResampleSumToByte(float sum);

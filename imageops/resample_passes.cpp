@@ -252,7 +252,8 @@ bool HaveWideVectors() {
 }
 
 void ResamplePasses(PassImage source, int width, int rows, const TapTable& horizontal, const TapTable& vertical,
-                    PassTarget target, int threads, bool wideVectors, RowsReady* sourceRows) {
+                    PassTarget target, int threads, bool wideVectors, RowsReady* sourceRows,
+                    const SourceRowHook* prepareRow) {
     if (width < 1 || rows < 1 || horizontal.outputs < 1 || vertical.outputs < 1) return;
 
     // Horizontal: the highest column each output prefix reads, and the ring of column slots.
@@ -309,6 +310,11 @@ void ResamplePasses(PassImage source, int width, int rows, const TapTable& horiz
         threads = 1;
         releasable = ReleasableRows(vertical, rows);
     }
+    if (prepareRow && (!sourceRows || threads != 1))
+        throw EInvalidGraphicOperation("Source rows are prepared only as they come, on one thread");
+    // Rows prepared so far; rows released unread are never prepared (a ring may hold others
+    // in their place by then).
+    int prepared = 0;
     const size_t rowBytes = size_t(horizontal.outputs) * 3;
     // One slack byte for the horizontal loop's 4-byte stores; rows rounded to 64 bytes.
     const size_t ringStride = (rowBytes + 1 + 63) / 64 * 64;
@@ -322,7 +328,10 @@ void ResamplePasses(PassImage source, int width, int rows, const TapTable& horiz
         std::vector<const uint8_t*> tapRows(VK);
         auto slot = [&](int y) { return ringData.get() + size_t(y % ringRows) * ringStride; };
         for (int64_t i = begin; i < end; ++i) {
-            if (!releasable.empty()) sourceRows->Release(releasable[size_t(i)]);
+            if (!releasable.empty()) {
+                sourceRows->Release(releasable[size_t(i)]);
+                prepared = std::max(prepared, releasable[size_t(i)]);
+            }
             const int32_t* ix = vertical.index.data() + size_t(i) * VK;
             for (size_t t = 0; t < VK; ++t) {
                 const int y = ix[t];
@@ -335,6 +344,8 @@ void ResamplePasses(PassImage source, int width, int rows, const TapTable& horiz
                         held[size_t((y0 + r) % ringRows)] = y0 + r;
                     }
                     if (sourceRows) sourceRows->WaitFor(y0 + count);
+                    if (prepareRow)
+                        for (; prepared < y0 + count; ++prepared) (*prepareRow)(prepared);
                     block(job, buffer.data(), y0, out);
                 }
                 tapRows[t] = slot(y);

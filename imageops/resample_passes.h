@@ -40,9 +40,11 @@ struct PassTarget {
 // target. Work is split over `threads` threads by target rows. With sourceRows, each block of
 // source rows is waited for (RowsReady::WaitFor) before it is read. A source in a ring
 // (source.ringRows, at least SourceRingRows) needs sourceRows, runs on one thread and
-// releases the rows behind it (RowsReady::Release).
+// releases the rows behind it (RowsReady::Release). prepareRow (with sourceRows, one thread
+// only) is called as ResampleOptions::prepareSourceRow says.
 void ResamplePasses(PassImage source, int width, int rows, const TapTable& horizontal, const TapTable& vertical,
-                    PassTarget target, int threads, bool wideVectors, RowsReady* sourceRows = nullptr);
+                    PassTarget target, int threads, bool wideVectors, RowsReady* sourceRows = nullptr,
+                    const SourceRowHook* prepareRow = nullptr);
 
 // The rows a ring of source rows must hold for these vertical taps over `rows` source rows.
 int SourceRingRows(const TapTable& vertical, int rows);

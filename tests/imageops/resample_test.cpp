@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <numbers>
 #include <string>
 #include <vector>
@@ -400,4 +401,34 @@ TEST(ResampleBitmap, VeryWideRowShrunkToFewColumns) {
         EXPECT_NO_THROW(ResampleBitmap(src, target, triangle.kernel, triangle.support));
     }
     EXPECT_TRUE(SamePixels(target, reference::Resample(src, 3, 2, triangle.kernel, triangle.support)));
+}
+
+// Mirrored sampling, for pictures stored turned: the mirror of resampling the mirrored source,
+// byte for byte, for every filter, shrinking and enlarging, odd sizes, a single output.
+TEST(ResampleBitmap, MirroredSamplingIsTheMirrorOfTheMirroredSource) {
+    struct Case {
+        int sw, sh, dw, dh;
+    };
+    const Case cases[] = {{97, 61, 48, 30}, {40, 27, 93, 55}, {31, 64, 1, 9}, {17, 5, 6, 1}, {301, 203, 150, 101}};
+    auto mirror = [](const TBitmap& in, bool columns, bool rows) {
+        TBitmap out(in.Width(), in.Height(), TPixelFormat::pf24bit);
+        for (int y = 0; y < in.Height(); ++y)
+            for (int x = 0; x < in.Width(); ++x)
+                std::memcpy(out.ScanLine(y) + size_t(x) * 3,
+                            in.ScanLine(rows ? in.Height() - 1 - y : y) + size_t(columns ? in.Width() - 1 - x : x) * 3, 3);
+        return out;
+    };
+    for (const Case& c : cases) {
+        const TBitmap source = NoiseBitmap(c.sw, c.sh, uint32_t(c.sw * 7 + c.dh));
+        for (const FilterEntry& f : FilterTable)
+            for (const auto& [columns, rows] : {std::pair{true, false}, {false, true}, {true, true}}) {
+                ResampleOptions options;
+                options.mirrorColumns = columns;
+                options.mirrorRows = rows;
+                const TBitmap want = mirror(Resampled(mirror(source, columns, rows), c.dw, c.dh, f), columns, rows);
+                EXPECT_TRUE(SamePixels(Resampled(source, c.dw, c.dh, f, options), want))
+                    << f.displayName << " " << c.sw << "x" << c.sh << " -> " << c.dw << "x" << c.dh
+                    << (columns ? " columns" : "") << (rows ? " rows" : "");
+            }
+    }
 }
