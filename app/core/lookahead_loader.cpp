@@ -35,7 +35,7 @@ void LookAheadLoader::Join() {
 
 void LookAheadLoader::Abandon() {
     Join();
-    result_.reset();
+    result_ = {};
     path_.clear();
     failed_ = false;
     warnings_.clear();
@@ -60,16 +60,16 @@ void LookAheadLoader::Start(const std::string& path) {
     }
 }
 
-std::unique_ptr<TBitmap> LookAheadLoader::Take(const std::string& path) {
+StoredWorkingBitmap LookAheadLoader::Take(const std::string& path) {
     if (path_.empty() || path_ != path) {
         Abandon();
-        return nullptr;
+        return {};
     }
     Join();
-    std::unique_ptr<TBitmap> bitmap = failed_ ? nullptr : std::move(result_);
+    StoredWorkingBitmap loaded = failed_ ? StoredWorkingBitmap{} : std::move(result_);
     // A failed look-ahead's warnings come again when the file is loaded in its turn.
-    const auto warnings = bitmap ? std::move(warnings_) : decltype(warnings_)();
+    const auto warnings = loaded.bitmap ? std::move(warnings_) : decltype(warnings_)();
     Abandon();
     for (const auto& [message, kind] : warnings) ShowWarning(message, kind);
-    return bitmap;
+    return loaded;
 }

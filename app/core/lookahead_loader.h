@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/core/working_bitmap.h"
 #include "graphics/bitmap.h"
 #include "graphics/warning_sink.h"
 
@@ -25,7 +26,7 @@ class LookAheadLoader {
 public:
     // load turns a path into the working bitmap; it runs on the loader's thread and must not
     // touch the host.
-    using LoadFunction = std::function<std::unique_ptr<TBitmap>(const std::string& path)>;
+    using LoadFunction = std::function<StoredWorkingBitmap(const std::string& path)>;
 
     explicit LookAheadLoader(LoadFunction load);
     ~LookAheadLoader();  // waits for a load under way and drops it
@@ -35,11 +36,11 @@ public:
     // Starts loading path; a look-ahead not taken yet is dropped first.
     void Start(const std::string& path);
     // Waits for the look-ahead of path and hands its bitmap over, showing (ShowWarning) the
-    // warnings its load gave, now, on the calling thread. Null when none was started
+    // warnings its load gave, now, on the calling thread. No bitmap when none was started
     // for this path or it failed: the caller then loads the file itself, so a failure is
     // reported at its own place in the batch, with its own message (and a file that appeared
     // only after the look-ahead began is found).
-    std::unique_ptr<TBitmap> Take(const std::string& path);
+    StoredWorkingBitmap Take(const std::string& path);
     // Waits for a load under way and drops its result (cancel, stop, the end of a batch).
     void Abandon();
     bool Pending() const { return worker_.joinable(); }
@@ -50,7 +51,7 @@ private:
     std::thread worker_;
     std::string path_;
     // Written by the worker only; read after the join, which orders the two.
-    std::unique_ptr<TBitmap> result_;
+    StoredWorkingBitmap result_;
     bool failed_ = false;
     std::vector<std::pair<std::string, WarningKind>> warnings_;
 };

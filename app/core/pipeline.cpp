@@ -414,15 +414,30 @@ private:
     ThreadWarningSink previous_;
 };
 
-// The source as the working bitmap, as the look-ahead loads it (no host calls).
-std::unique_ptr<TBitmap> LoadWorkingBitmap(const std::string& path, const UprightOptions& options) {
+// The source as the stored working bitmap, as the look-ahead loads it (no host calls).
+StoredWorkingBitmap LoadWorkingBitmap(const std::string& path, const UprightOptions& options) {
     TPicture picture;
     picture.LoadPictureFile(path);
-    return WorkingBitmap(picture.TakeGraphic(), options, path);
+    return WorkingBitmapAsStored(picture.TakeGraphic(), options, path);
+}
+
+// The orientation a loaded picture still needs, by the AutoOrient setting.
+int PendingOrientation(const TGraphic& picture, const UprightOptions& options) {
+    return options.AutoOrient && picture.Orientation >= 2 && picture.Orientation <= 8 ? picture.Orientation : 1;
+}
+
+// The thumbnail of the upright picture, made from the stored one: fitted into the cell turned
+// as stored, then turned upright with it, so that no upright copy of the whole picture is made.
+TBitmap UprightThumbnail(const TBitmap& stored, int orientation, ThumbnailCell cell) {
+    if (orientation == 1) return MakeThumbnail(stored, cell);
+    TBitmap thumbnail = OrientationSwapsSides(orientation) ? MakeThumbnail(stored, cell.Height, cell.Width)
+                                                           : MakeThumbnail(stored, cell);
+    std::unique_ptr<TBitmap> upright = OrientUpright(orientation, thumbnail);
+    return upright ? std::move(*upright) : std::move(thumbnail);
 }
 
 // The size of the result before any turn (the picture's own size when it is kept as it is);
-// w x h is the working bitmap's size.
+// w x h is the upright working bitmap's size.
 struct ResampleSize {
     int width;
     int height;
@@ -442,6 +457,16 @@ ResampleSize TargetBeforeTurn(PipelineHost& host, const std::string& path, int w
     return {targetW, targetH};
 }
 
+// Resampling of a picture as stored, so that the result turned upright is the upright
+// picture's.
+ResampleOptions StoredResampling(int orientation) {
+    const StoredMirrors mirrors = MirrorsToUpright(orientation);
+    ResampleOptions options;
+    options.mirrorColumns = mirrors.columns;
+    options.mirrorRows = mirrors.rows;
+    return options;
+}
+
 const FilterEntry& ChosenFilter(PipelineHost& host) {
     const int resampler = host.Settings().Resampler;
     if (resampler < 0 || resampler >= static_cast<int>(FilterTable.size())) throw ERangeError();
@@ -450,34 +475,38 @@ const FilterEntry& ChosenFilter(PipelineHost& host) {
 
 std::atomic<int64_t> followedDecodings{0};
 
-// A load whose decoding the resampler followed: the working bitmap (none when the host shows
-// no thumbnails: the rows went through a ring), its size, the resampled picture, and the
-// resampler's own failure (if any) to be raised where the resampling comes in turn.
+// A load whose decoding the resampler followed: the stored working bitmap (none when the host
+// shows no thumbnails: the rows went through a ring), its size and pending orientation, the
+// resampled picture (as stored, not turned upright yet), and the resampler's own failure (if
+// any) to be raised where the resampling comes in turn.
 struct FollowedLoad {
     std::unique_ptr<TBitmap> converted;
     int width = 0;
     int height = 0;
+    int orientation = 1;
     std::unique_ptr<TBitmap> target;
     std::exception_ptr resampleError;
 };
 
-// A JPEG that needs no turn and no colour conversion, and is to be resampled, is decoded on a
-// thread of its own while the resampler follows it row by row on this one: the two no longer
+// A JPEG that is to be resampled is decoded on a thread of its own, its colours converted to
+// sRGB row by row as they come, while the resampler follows it on this one: the two no longer
 // wait for each other. A host that shows thumbnails gets the whole working bitmap as before;
 // for one that does not (imbrix-batch), the rows pass through a ring just large enough for
 // the resampler, so the picture never exists whole in memory. The bytes are those of the
 // steps in turn, and so are the host calls: the decoding's warnings and failure come out
 // after the load's progress step, where the decoding in turn would have given them. nullopt
-// (and nothing done) for any other picture: the steps then run in turn.
+// (and nothing done) for any other picture, and for a profile that cannot be used (its
+// warning is the steps' own): the steps then run in turn.
 std::optional<FollowedLoad> FollowDecoding(PipelineHost& host, TPicture& picture, const std::string& path,
                                            std::vector<std::string>* damage) {
     if (!LookAheadEnabled()) return std::nullopt;
     auto* jpg = dynamic_cast<TJPEGImage*>(picture.Graphic());
     if (!jpg || !jpg->DecodesToPlainRows()) return std::nullopt;
-    if (host.Settings().AutoOrient && jpg->Orientation >= 2 && jpg->Orientation <= 8) return std::nullopt;
-    if (!jpg->IccProfileProblem.empty() || (!jpg->IccProfile.empty() && !IsSRGBProfile(jpg->IccProfile)))
-        return std::nullopt;
+    if (!jpg->IccProfileProblem.empty()) return std::nullopt;
+    const int orientation = PendingOrientation(*jpg, UprightOptions{host.Settings().AutoOrient});
+    const bool swaps = OrientationSwapsSides(orientation);
     const int w = jpg->Width(), h = jpg->Height();
+    std::unique_ptr<RowsToSRGB> colours;
     ResampleSize size{};
     const FilterEntry* filter = nullptr;
     int ringRows = h;
@@ -485,13 +514,20 @@ std::optional<FollowedLoad> FollowDecoding(PipelineHost& host, TPicture& picture
     // Anything that fails here is left to the steps in turn, which report it at its place.
     auto rows = std::make_unique<TBitmap>();
     try {
-        size = TargetBeforeTurn(host, path, w, h);
+        // Asked of the upright picture; the stored one is resampled to the turned-back sides.
+        size = swaps ? TargetBeforeTurn(host, path, h, w) : TargetBeforeTurn(host, path, w, h);
+        if (swaps) std::swap(size.width, size.height);
         if (size.width == w && size.height == h) return std::nullopt;  // nothing to resample
         filter = &ChosenFilter(host);
+        ProfileOutcome outcome = ProfileOutcome::NoProfile;
+        colours = RowsToSRGB::Create(jpg->IccProfile, TPixelFormat::pf24bit, &outcome);
+        if (outcome == ProfileOutcome::Unusable) return std::nullopt;
         // The ring holds what the resampler reads at once and 64 rows more, so that neither
         // side waits for the other at every block.
         if (!host.ShowsThumbnails())
-            ringRows = std::min(h, ResampleRingRows(h, size.height, filter->kernel, filter->support) + 64);
+            ringRows = std::min(h, ResampleRingRows(h, size.height, filter->kernel, filter->support,
+                                                    MirrorsToUpright(orientation).rows) +
+                                       64);
         rows->SetPixelFormat(TPixelFormat::pf24bit);
         rows->SetSizeForOverwrite(w, ringRows);
     } catch (...) {
@@ -502,6 +538,7 @@ std::optional<FollowedLoad> FollowDecoding(PipelineHost& host, TPicture& picture
     FollowedLoad load;
     load.width = w;
     load.height = h;
+    load.orientation = orientation;
     std::unique_ptr<TGraphic> graphic = picture.TakeGraphic();
     std::optional<RowProducer> started;
     try {
@@ -524,14 +561,21 @@ std::optional<FollowedLoad> FollowDecoding(PipelineHost& host, TPicture& picture
         return std::nullopt;
     }
     followedDecodings.fetch_add(1, std::memory_order_relaxed);
+    int convertedRows = 0;  // rows 0..convertedRows-1 are in sRGB
     {
         RowProducer& decoder = *started;
+        // The colours are converted on this side, which has less to do than the decoder.
+        ResampleOptions options = StoredResampling(orientation);
+        if (colours)
+            options.prepareSourceRow = [&](int y) {
+                colours->Row(rows->ScanLine(y % ringRows), w);
+                convertedRows = y + 1;
+            };
         try {
             load.target = std::make_unique<TBitmap>(size.width, size.height, TPixelFormat::pf24bit);
             if (ring) {
-                ResampleFromRing(*rows, h, decoder.Rows(), *load.target, filter->kernel, filter->support);
+                ResampleFromRing(*rows, h, decoder.Rows(), *load.target, filter->kernel, filter->support, options);
             } else {
-                ResampleOptions options;
                 options.sourceRows = &decoder.Rows();
                 options.threads = 1;  // the decoder has the other core
                 ResampleBitmap(*rows, *load.target, filter->kernel, filter->support, options);
@@ -548,7 +592,13 @@ std::optional<FollowedLoad> FollowDecoding(PipelineHost& host, TPicture& picture
         DamageCollector collect(damage);
         decoder.Finish();  // the decoding's warnings, then its failure
     }
-    if (!ring) load.converted = std::move(rows);
+    if (!ring) {
+        // Rows the resampler did not read (or all, had it failed) are converted here, so that
+        // the working bitmap is in sRGB throughout.
+        if (colours)
+            for (int y = convertedRows; y < h; ++y) colours->Row(rows->ScanLine(y), w);
+        load.converted = std::move(rows);
+    }
     return load;
 }
 
@@ -561,14 +611,14 @@ FileResult RunFile(PipelineHost& host, const std::string& path, FileTrack& track
                    std::vector<std::string>* damage = nullptr) {
     host.SetProgressFileName(path);
 
-    std::unique_ptr<TBitmap> converted;
+    StoredWorkingBitmap loaded;
     if (lookAhead) {
         DamageCollector collect(damage);
-        converted = lookAhead->Take(path);  // replays the look-ahead's warnings
+        loaded = lookAhead->Take(path);  // replays the look-ahead's warnings
     }
     std::optional<FollowedLoad> followed;
-    int width = 0, height = 0;  // of the working bitmap, which a followed load may not keep
-    if (converted) {
+    int width = 0, height = 0;  // of the stored working bitmap, which a followed load may not keep
+    if (loaded.bitmap) {
         host.StepProgress();
     } else {
         TPicture picture;
@@ -578,26 +628,31 @@ FileResult RunFile(PipelineHost& host, const std::string& path, FileTrack& track
         }
         followed = FollowDecoding(host, picture, path, damage);
         if (followed) {
-            converted = std::move(followed->converted);
+            loaded.bitmap = std::move(followed->converted);
+            loaded.orientation = followed->orientation;
             width = followed->width;
             height = followed->height;
         } else {
             host.StepProgress();
-            // The picture is not needed once its pixels are in the working bitmap: in sRGB and
-            // upright, so that the size asked for describes the picture as it is seen.
+            // The picture is not needed once its pixels are in the working bitmap, in sRGB.
             DamageCollector collect(damage);  // a JPEG decodes its pixels only here
-            converted = WorkingBitmap(picture.TakeGraphic(), UprightOptions{host.Settings().AutoOrient}, path);
+            loaded = WorkingBitmapAsStored(picture.TakeGraphic(), UprightOptions{host.Settings().AutoOrient}, path);
         }
     }
     // At most two files in memory: this one and the one read ahead.
     if (lookAhead && !nextPath.empty()) lookAhead->Start(nextPath);
-    if (converted) {
-        width = converted->Width();
-        height = converted->Height();
+    if (loaded.bitmap) {
+        width = loaded.bitmap->Width();
+        height = loaded.bitmap->Height();
     }
-    const int w = width, h = height;
+    // The picture is resampled as stored and turned upright after, which is cheaper on the
+    // smaller result; sizes are those of the upright picture, as it is seen.
+    const int orientation = loaded.orientation;
+    const bool swaps = OrientationSwapsSides(orientation);
+    const int w = swaps ? height : width, h = swaps ? width : height;
     host.AddToTray(TTray::In, path, TpicData(h, w, 24),
-                   host.ShowsThumbnails() ? MakeThumbnail(*converted, host.ThumbnailSize()) : TBitmap());
+                   host.ShowsThumbnails() ? UprightThumbnail(*loaded.bitmap, orientation, host.ThumbnailSize())
+                                          : TBitmap());
     track.inAdded = true;
     host.StepProgress();
 
@@ -607,18 +662,20 @@ FileResult RunFile(PipelineHost& host, const std::string& path, FileTrack& track
         // Resampled already, while the picture was decoded.
         if (followed->resampleError) std::rethrow_exception(followed->resampleError);
         target = std::move(followed->target);
-        converted.reset();
+        loaded.bitmap.reset();
     } else {
         const ResampleSize size = TargetBeforeTurn(host, path, w, h);
         if (size.width == w && size.height == h) {
-            target = std::move(converted);  // same size: the pixels as they are
+            target = std::move(loaded.bitmap);  // same size: the pixels as they are
         } else {
             const FilterEntry& filter = ChosenFilter(host);
-            target = std::make_unique<TBitmap>(size.width, size.height, TPixelFormat::pf24bit);
-            ResampleBitmap(*converted, *target, filter.kernel, filter.support);
-            converted.reset();
+            target = swaps ? std::make_unique<TBitmap>(size.height, size.width, TPixelFormat::pf24bit)
+                           : std::make_unique<TBitmap>(size.width, size.height, TPixelFormat::pf24bit);
+            ResampleBitmap(*loaded.bitmap, *target, filter.kernel, filter.support, StoredResampling(orientation));
+            loaded.bitmap.reset();
         }
     }
+    target = MadeUpright(std::move(target), orientation);
     host.StepProgress();
 
     std::unique_ptr<TBitmap> result;

@@ -20,20 +20,20 @@ struct Recorded {
     std::string problem;
 };
 
-std::unique_ptr<TBitmap> Finish(std::unique_ptr<TBitmap> bitmap, const Recorded& recorded,
-                                const UprightOptions& options, const std::string& path) {
+// Colours converted on the stored pixels: the conversion works per pixel, so the order of it
+// and the turn does not change the result, and it comes before resampling, which mixes
+// neighbours.
+void ConvertColours(TBitmap& bitmap, const Recorded& recorded, const std::string& path) {
     std::string problem = recorded.problem;
-    // Colours first, on the stored pixels: the conversion works per pixel, so the order
-    // does not change the result, and before resampling, which mixes neighbours.
-    if (problem.empty() && ConvertToSRGB(*bitmap, recorded.profile, &problem) != ProfileOutcome::Unusable)
+    if (problem.empty() && ConvertToSRGB(bitmap, recorded.profile, &problem) != ProfileOutcome::Unusable)
         problem.clear();
     if (!problem.empty()) ShowWarning(UnusedProfileWarning(path, problem));
-    if (options.AutoOrient) {
-        // Mirrors and the half turn in place, without a second picture beside the first.
-        if (OrientUprightInPlace(recorded.orientation, *bitmap)) return bitmap;
-        if (std::unique_ptr<TBitmap> upright = OrientUpright(recorded.orientation, *bitmap)) return upright;
-    }
-    return bitmap;
+}
+
+std::unique_ptr<TBitmap> Finish(std::unique_ptr<TBitmap> bitmap, const Recorded& recorded,
+                                const UprightOptions& options, const std::string& path) {
+    ConvertColours(*bitmap, recorded, path);
+    return options.AutoOrient ? MadeUpright(std::move(bitmap), recorded.orientation) : std::move(bitmap);
 }
 
 }  // namespace
@@ -41,6 +41,23 @@ std::unique_ptr<TBitmap> Finish(std::unique_ptr<TBitmap> bitmap, const Recorded&
 std::string UnusedProfileWarning(const std::string& path, const std::string& reason) {
     return FormatMessage("The colour profile of \"%s\" was not used (%s): its colours are shown as stored.",
                          path.c_str(), reason.c_str());
+}
+
+std::unique_ptr<TBitmap> MadeUpright(std::unique_ptr<TBitmap> bitmap, int orientation) {
+    // Mirrors and the half turn in place, without a second picture beside the first.
+    if (OrientUprightInPlace(orientation, *bitmap)) return bitmap;
+    if (std::unique_ptr<TBitmap> upright = OrientUpright(orientation, *bitmap)) return upright;
+    return bitmap;
+}
+
+StoredWorkingBitmap WorkingBitmapAsStored(std::unique_ptr<TGraphic> picture, const UprightOptions& options,
+                                          const std::string& path) {
+    Recorded recorded{picture->Orientation, std::move(picture->IccProfile), std::move(picture->IccProfileProblem)};
+    StoredWorkingBitmap stored{PictureToBitmap(std::move(picture)), 1};
+    ConvertColours(*stored.bitmap, recorded, path);
+    if (options.AutoOrient && recorded.orientation >= 2 && recorded.orientation <= 8)
+        stored.orientation = recorded.orientation;
+    return stored;
 }
 
 std::unique_ptr<TBitmap> WorkingBitmap(std::unique_ptr<TGraphic> picture, const UprightOptions& options,

@@ -20,5 +20,32 @@ std::unique_ptr<TBitmap> WorkingBitmap(std::unique_ptr<TGraphic> picture, const 
 // The same, leaving the picture as it is.
 std::unique_ptr<TBitmap> WorkingBitmap(TGraphic& picture, const UprightOptions& options, const std::string& path);
 
+// The working bitmap in sRGB but as the file stores it, with the orientation still to apply
+// (1 for none, or with AutoOrient off): the pipeline resamples a picture as stored and turns
+// the smaller result upright.
+struct StoredWorkingBitmap {
+    std::unique_ptr<TBitmap> bitmap;
+    int orientation = 1;
+};
+StoredWorkingBitmap WorkingBitmapAsStored(std::unique_ptr<TGraphic> picture, const UprightOptions& options,
+                                          const std::string& path);
+
+// Whether the orientation (5 to 8) stores the picture's rows as its columns.
+inline bool OrientationSwapsSides(int orientation) { return orientation >= 5 && orientation <= 8; }
+// Which of the stored columns and rows run the other way in the upright picture. Resampled
+// with those mirrored (ResampleOptions), and then turned upright, a picture comes out as the
+// upright one resampled: byte for byte where the sides stay, and within the rounding between
+// the two passes where they swap.
+struct StoredMirrors {
+    bool columns = false;
+    bool rows = false;
+};
+inline StoredMirrors MirrorsToUpright(int orientation) {
+    return {orientation == 2 || orientation == 3 || orientation == 7 || orientation == 8,
+            orientation == 3 || orientation == 4 || orientation == 6 || orientation == 7};
+}
+// The bitmap turned upright by orientation: in place where the shape stays, else a new one.
+std::unique_ptr<TBitmap> MadeUpright(std::unique_ptr<TBitmap> bitmap, int orientation);
+
 // The text of the warning for a profile that was not used.
 std::string UnusedProfileWarning(const std::string& path, const std::string& reason);

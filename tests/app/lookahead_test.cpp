@@ -19,6 +19,10 @@
 #include "gif/gif_image.h"
 #include "jpeg/jpeg_image.h"
 #include "tests/app/recording_host.h"
+#include "app/core/working_bitmap.h"
+#include "imageops/resample.h"
+#include "tests/support/reference_decoders.h"
+#include "tests/support/test_profiles.h"
 #include "tests/support/test_support.h"
 
 namespace fs = std::filesystem;
@@ -206,11 +210,11 @@ TEST(LookAheadLoader, HandsOverOnlyTheFileItWasStartedFor) {
         shown.push_back(message);
     });
     std::vector<std::string> loaded;  // read after each Take/Abandon, which join the worker
-    LookAheadLoader loader([&](const std::string& path) -> std::unique_ptr<TBitmap> {
+    LookAheadLoader loader([&](const std::string& path) -> StoredWorkingBitmap {
         loaded.push_back(path);
         ShowWarning("warning from " + path);
         if (path == "fails") throw std::runtime_error("no");
-        return std::make_unique<TBitmap>(static_cast<int>(path.size()), 1, TPixelFormat::pf24bit);
+        return {std::make_unique<TBitmap>(static_cast<int>(path.size()), 1, TPixelFormat::pf24bit), 6};
     });
     struct Step {
         const char* start;  // "" for none
@@ -221,8 +225,11 @@ TEST(LookAheadLoader, HandsOverOnlyTheFileItWasStartedFor) {
     for (const Step& s : steps) {
         SCOPED_TRACE(std::string(s.start) + " / " + s.take);
         if (*s.start) loader.Start(s.start);
-        std::unique_ptr<TBitmap> got = loader.Take(s.take);
-        EXPECT_EQ(got ? got->Width() : -1, s.width);
+        const StoredWorkingBitmap got = loader.Take(s.take);
+        EXPECT_EQ(got.bitmap ? got.bitmap->Width() : -1, s.width);
+        if (got.bitmap) {
+            EXPECT_EQ(got.orientation, 6);
+        }
         EXPECT_FALSE(loader.Pending());
     }
     EXPECT_EQ(loaded, (std::vector<std::string>{"abc", "abcd", "fails", "ab"}));
@@ -251,6 +258,21 @@ std::string JpegOf(const TBitmap& picture, bool progressive, const std::string& 
     return FileBytes(path);
 }
 
+// The JPEG as a phone saves it: an EXIF orientation (APP1) and, if given, an embedded
+// profile (one APP2 chunk), after the start marker.
+std::string AsPhoneSaves(const std::string& jpeg, int orientation, const std::vector<uint8_t>& profile = {}) {
+    auto segment = [](uint8_t marker, const std::string& payload) {
+        const size_t length = payload.size() + 2;
+        return std::string{'\xff', char(marker), char(length >> 8), char(length & 0xff)} + payload;
+    };
+    const std::string exif = std::string("Exif\0\0II*\0\x08\0\0\0\x01\0\x12\x01\x03\0\x01\0\0\0", 24) +
+                             char(orientation) + std::string(7, '\0');
+    std::string segments = segment(0xE1, exif);
+    if (!profile.empty())
+        segments += segment(0xE2, std::string("ICC_PROFILE\0\x01\x01", 14) + std::string(profile.begin(), profile.end()));
+    return jpeg.substr(0, 2) + segments + jpeg.substr(2);
+}
+
 }  // namespace
 
 // JPEGs loaded in their turn are decoded on a thread of their own with the resampler
@@ -273,6 +295,13 @@ TEST_F(LookAheadTest, ResamplingThatFollowsTheDecodingMatchesTheSequentialPath) 
     const size_t components = static_cast<uint8_t>(progressive[second + 4]);
     progressive[second + 5 + 2 * components] = 0x50;  // Ss
     WriteBytes(src.file("scan.jpg"), progressive);
+    // Phone pictures: resampled as stored and turned upright after, their colours converted
+    // as the rows come.
+    const std::vector<uint8_t> p3 = testsupport::DisplayP3Profile();
+    WriteBytes(src.file("o6.jpg"), AsPhoneSaves(whole, 6));
+    WriteBytes(src.file("p3o8.jpg"), AsPhoneSaves(whole, 8, p3));
+    WriteBytes(src.file("p3o2.jpg"), AsPhoneSaves(FileBytes(src.file("odd.jpg")), 2, p3));
+    WriteBytes(src.file("p3cut.jpg"), AsPhoneSaves(whole.substr(0, whole.size() * 11 / 20), 5, p3));
 
     struct FollowCase {
         const char* name;
@@ -291,6 +320,12 @@ TEST_F(LookAheadTest, ResamplingThatFollowsTheDecodingMatchesTheSequentialPath) 
         {"fails before the first row", {"scan.jpg"}, {"", 1, 4, 2, ScaleMode::QuarterSize}, true},
         {"all, going on past failures", all, {"", 2, 5, 0, ScaleMode::HalfSize}, true},
         {"all, stopping at the first", all, {"", 1, 2, 0, ScaleMode::HalfSize, true}, true},
+        {"orientation 6, jpg, lanczos3", {"o6.jpg"}, {"", 2, 5, 0, ScaleMode::HalfSize}, true},
+        {"orientation 8 and P3, bmp, mitchell, turned", {"p3o8.jpg"}, {"", 1, 6, 1, ScaleMode::QuarterSize}, true},
+        {"mirrored, P3, odd size, gif, bell", {"p3o2.jpg"}, {"", 3, 3, 3, ScaleMode::HalfSize}, true},
+        {"transposed, P3, cut short", {"p3cut.jpg"}, {"", 1, 1, 0, ScaleMode::HalfSize}, true},
+        {"oriented, full size", {"p3o8.jpg"}, {"", 1, 0, 2, ScaleMode::FullSize}, false},
+        {"phone pictures in one batch", {"o6.jpg", "p3o8.jpg", "p3o2.jpg"}, {"", 1, 5, 0, ScaleMode::HalfSize}, true},
     };
     for (const bool thumbnails : {true, false})
         for (const FollowCase& b : batches) {
@@ -304,4 +339,39 @@ TEST_F(LookAheadTest, ResamplingThatFollowsTheDecodingMatchesTheSequentialPath) 
             ExpectSameRuns(sequential, followed);
             EXPECT_NE(sequential.events.size(), 0u);
         }
+}
+
+// Resampling as stored and turning the result upright gives what turning first and resampling
+// the upright picture gives: byte for byte where the sides stay, within the rounding of the
+// resampler's intermediate rows where they swap; for every orientation, with and without a
+// profile, resampled as the decoding comes or not.
+TEST_F(LookAheadTest, OrientedPicturesComeOutUprightAtTheSizeAskedFor) {
+    const std::string plain = JpegOf(NoiseBitmap(97, 61, 21), false, src.file("plain.jpg"));
+    const std::vector<uint8_t> p3 = testsupport::DisplayP3Profile();
+    const FilterEntry& triangle = FilterTable[1];  // no negative lobes: nothing clamps in between
+    for (int orientation = 1; orientation <= 8; ++orientation)
+        for (const bool withProfile : {false, true})
+            for (const bool followed : {false, true}) {
+                const std::string name = "o" + std::to_string(orientation) + (withProfile ? "p3" : "") + ".jpg";
+                SCOPED_TRACE(name + (followed ? ", followed" : ", in turn"));
+                WriteBytes(src.file(name), AsPhoneSaves(plain, orientation, withProfile ? p3 : std::vector<uint8_t>{}));
+                paths = {src.file(name)};
+                const BatchRun run = Batch({"", 1, 1, 0, ScaleMode::HalfSize}, followed);
+                ASSERT_EQ(run.files.size(), 1u) << Describe(run);
+                const std::string bmp = src.file("result.bmp");
+                WriteBytes(bmp, run.files.begin()->second);
+                TBitmap result;
+                result.ReadPictureFile(bmp);
+
+                TPicture picture;
+                picture.LoadPictureFile(src.file(name));
+                const std::unique_ptr<TBitmap> upright = WorkingBitmap(picture.TakeGraphic(), UprightOptions{}, name);
+                TBitmap want(upright->Width() / 2, upright->Height() / 2, TPixelFormat::pf24bit);
+                ResampleBitmap(*upright, want, triangle.kernel, triangle.support);
+                ASSERT_EQ(result.Width(), want.Width());
+                ASSERT_EQ(result.Height(), want.Height());
+                std::string where;
+                EXPECT_LE(testsupport::MaxDifference(result, want, &where), OrientationSwapsSides(orientation) ? 1 : 0)
+                    << where;
+            }
 }

@@ -18,29 +18,14 @@
 #include "graphics/warning_sink.h"
 #include "jpeg/jpeg_metadata.h"
 #include "tests/support/reference_decoders.h"
+#include "tests/support/test_profiles.h"
 #include "tests/support/test_support.h"
 
 namespace {
 
 using testsupport::MaxDifference;
-
-std::vector<uint8_t> SaveProfile(cmsHPROFILE profile) {
-    cmsUInt32Number size = 0;
-    cmsSaveProfileToMem(profile, nullptr, &size);
-    std::vector<uint8_t> bytes(size);
-    cmsSaveProfileToMem(profile, bytes.data(), &size);
-    cmsCloseProfile(profile);
-    return bytes;
-}
-
-std::vector<uint8_t> RgbProfile(cmsCIExyYTRIPLE primaries, cmsToneCurve* curve) {
-    cmsCIExyY d65;
-    cmsWhitePointFromTemp(&d65, 6504);
-    cmsToneCurve* curves[3] = {curve, curve, curve};
-    std::vector<uint8_t> bytes = SaveProfile(cmsCreateRGBProfile(&d65, &primaries, curves));
-    cmsFreeToneCurve(curve);
-    return bytes;
-}
+using testsupport::RgbProfile;
+using testsupport::SaveProfile;
 
 // A printer's CMYK profile, made here: inks to Lab through a table that is deliberately far
 // from the plain formula (dotted gain on each ink, a warm black), so a reader that ignores it
@@ -88,10 +73,7 @@ std::vector<uint8_t> CmykProfile() {
 // The profiles the cases embed, written beside them for the case script.
 void WriteProfiles(const testsupport::TempDir& dir) {
     testsupport::WriteFile(dir.file("inks.icc"), CmykProfile());
-    const double srgbCurve[5] = {2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045};
-    testsupport::WriteFile(dir.file("p3.icc"),
-                           RgbProfile({{0.680, 0.320, 1}, {0.265, 0.690, 1}, {0.150, 0.060, 1}},
-                                      cmsBuildParametricToneCurve(nullptr, 4, srgbCurve)));
+    testsupport::WriteFile(dir.file("p3.icc"), testsupport::DisplayP3Profile());
     testsupport::WriteFile(dir.file("adobe.icc"), RgbProfile({{0.64, 0.33, 1}, {0.21, 0.71, 1}, {0.15, 0.06, 1}},
                                                              cmsBuildGamma(nullptr, 2.19921875)));
     cmsToneCurve* gamma = cmsBuildGamma(nullptr, 1.8);
