@@ -13,12 +13,8 @@ runs=${2:-3}
 count=${3:-12}
 batch=$build/cli/imbrix-batch
 magick=/usr/bin/convert
-for tool in "$batch" /usr/bin/vips "$magick" /usr/bin/mogrify /usr/bin/time; do
-  [ -x "$tool" ] || { echo "missing $tool (build imbrix-batch; scripts/setup.sh --bench)" >&2; exit 2; }
-done
-
-tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"' EXIT
+. bench/timing.sh
+bench_start "$batch" /usr/bin/vips "$magick" /usr/bin/mogrify
 mkdir "$tmp/src"
 # Photo-like pictures, 4240 x 2832 (12 MP), each shifted so no two files are the same.
 "$magick" -size 1060x708 -seed 11 plasma:fractal -resize 4240x2832! -attenuate 0.4 +noise Gaussian \
@@ -28,8 +24,6 @@ for i in $(seq -w 1 "$count"); do
 done
 rm "$tmp/base.ppm"
 echo "sources: $count x 4240 x 2832 jpg, $(du -sk "$tmp/src" | cut -f1) KiB; best of $runs runs"
-
-. bench/timing.sh
 
 # The setting asks for a second, sequential run: the first one is always the normal path.
 sequential=${IMBRIX_SEQUENTIAL:-}

@@ -11,13 +11,8 @@ build=${1:-build}
 runs=${2:-4}
 batch=$build/cli/imbrix-batch
 python=/usr/bin/python3
-for tool in "$batch" /usr/bin/convert "$python" /usr/bin/time; do
-  [ -x "$tool" ] || { echo "missing $tool (build imbrix-batch; scripts/setup.sh --bench)" >&2; exit 2; }
-done
-
-tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"' EXIT
 . bench/timing.sh
+bench_start "$batch" /usr/bin/convert "$python"
 
 # Display P3 as phones embed it: D65, P3 primaries, the sRGB curve.
 cat >"$tmp/p3.c" <<'C'

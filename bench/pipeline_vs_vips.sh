@@ -12,13 +12,8 @@ runs=${2:-3}
 source=${3:-jpg}
 batch=$build/cli/imbrix-batch
 magick=/usr/bin/convert
-for tool in "$batch" /usr/bin/vips "$magick" /usr/bin/time; do
-  [ -x "$tool" ] || { echo "missing $tool (build imbrix-batch; scripts/setup.sh --bench)" >&2; exit 2; }
-done
-
-tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"' EXIT
 . bench/timing.sh
+bench_start "$batch" /usr/bin/vips "$magick"
 case "$source" in
   jpg) ext=jpg; options=(-quality 92) ;;
   tif) ext=tif; options=(-depth 8 -compress None) ;;

@@ -1,5 +1,16 @@
-# Helpers the bench scripts source. They expect $runs (how many runs) and $tmp (a scratch
-# folder the script removes) to be set.
+# Helpers the bench scripts source. They expect $runs (how many runs) to be set, and
+# bench_start to have made $tmp.
+
+# bench_start TOOL...: stops the script (status 2) naming the first tool missing, then makes
+# the scratch folder $tmp, removed when the script exits.
+bench_start() {
+  local tool
+  for tool in "$@" /usr/bin/time; do
+    [ -x "$tool" ] || { echo "missing $tool (build imbrix-batch; scripts/setup.sh --bench)" >&2; exit 2; }
+  done
+  tmp=$(mktemp -d)
+  trap 'rm -rf "$tmp"' EXIT
+}
 
 # best_of NAME COMMAND...: runs COMMAND $runs times in a fresh output folder, prints the best
 # wall time, the best processor time (user + system: steadier on a busy machine) and the
