@@ -8,6 +8,7 @@
 
 #include "graphics/bitmap.h"
 #include "graphics/byte_reader.h"
+#include "graphics/stream.h"
 
 namespace testbmp {
 
@@ -98,6 +99,14 @@ inline std::string Row(const TBitmap& bmp, int y) {
         out += text;
     }
     return out;
+}
+
+// The bitmap a BMP file's bytes read to (the reader's own exceptions pass through).
+inline TBitmap ReadBmp(const std::vector<uint8_t>& file) {
+    TMemoryStream stream(file);
+    TBitmap bmp;
+    bmp.ReadPicture(stream);
+    return bmp;
 }
 
 }  // namespace testbmp

@@ -14,16 +14,9 @@ using namespace testsupport;
 
 namespace {
 
-TBitmap Read(const std::vector<uint8_t>& file) {
-    TMemoryStream stream(file);
-    TBitmap bmp;
-    bmp.ReadPicture(stream);
-    return bmp;
-}
-
 std::string ErrorOf(const std::vector<uint8_t>& file) {
     try {
-        Read(file);
+        ReadBmp(file);
     } catch (const EImbrixError& e) {
         return e.what();
     }
@@ -57,7 +50,7 @@ TEST(BmpRead, IndexedDepthsKeepFormatPaletteAndRowOrder) {
             s.palette = {kRed, kGreen, kBlue};
             if (c.bits == 1) s.palette.resize(2);
             s.pixels = c.pixels;
-            const TBitmap bmp = Read(BuildBmp(s));
+            const TBitmap bmp = ReadBmp(BuildBmp(s));
             ASSERT_EQ(bmp.Width(), 3);
             ASSERT_EQ(bmp.Height(), 2);
             EXPECT_EQ(bmp.PixelFormat(), c.format);
@@ -80,14 +73,14 @@ TEST(BmpRead, OldAndShortHeaders) {
     core.palette = std::vector<TRGBQuad>(256, kGray);
     core.palette[7] = kBlue;
     core.pixels = {7, 0, 0, 0};
-    EXPECT_EQ(Row(Read(BuildBmp(core)), 0), "0000FF 808080");
+    EXPECT_EQ(Row(ReadBmp(BuildBmp(core)), 0), "0000FF 808080");
 
     // OS/2 2.x headers of 16 and 64 bytes: four-byte entries, missing fields are zero.
     for (uint32_t size : {16u, 64u}) {
         SCOPED_TRACE(size);
         DibSpec os2 = core;
         os2.headerSize = size;
-        EXPECT_EQ(Row(Read(BuildBmp(os2)), 0), "0000FF 808080");
+        EXPECT_EQ(Row(ReadBmp(BuildBmp(os2)), 0), "0000FF 808080");
     }
     // V4 and V5 headers with an indexed picture.
     for (uint32_t size : {108u, 124u}) {
@@ -97,7 +90,7 @@ TEST(BmpRead, OldAndShortHeaders) {
         v.palette = {kGray, kRed};
         v.colorsUsed = 2;
         v.pixels = {1, 0, 0, 0};
-        EXPECT_EQ(Row(Read(BuildBmp(v)), 0), "FF0000 808080");
+        EXPECT_EQ(Row(ReadBmp(BuildBmp(v)), 0), "FF0000 808080");
     }
 }
 
@@ -108,7 +101,7 @@ TEST(BmpRead, ShortPalettesReadAsBlackBeyondTheirEnd) {
     s.colorsUsed = 2;
     s.palette = {kRed, kGreen};
     s.pixels = {1, 200, 255, 0};
-    const TBitmap bmp = Read(BuildBmp(s));
+    const TBitmap bmp = ReadBmp(BuildBmp(s));
     EXPECT_EQ(Row(bmp, 0), "00FF00 000000 000000");
     EXPECT_EQ(bmp.Palette().size(), 256u) << "padded so that every index stays inside";
 
@@ -116,14 +109,14 @@ TEST(BmpRead, ShortPalettesReadAsBlackBeyondTheirEnd) {
     DibSpec tight = s;
     tight.colorsUsed = 0;
     tight.palette = {kRed, kGreen};
-    EXPECT_EQ(Row(Read(BuildBmp(tight)), 0), "00FF00 000000 000000");
+    EXPECT_EQ(Row(ReadBmp(BuildBmp(tight)), 0), "00FF00 000000 000000");
 
     // Pixel data after a gap: the offset field is what counts.
     DibSpec gap;
     gap.bitCount = 24;
     gap.width = 1;
     gap.pixels = {0x10, 0x20, 0x30, 0};
-    EXPECT_EQ(Row(Read(BuildBmp(gap, std::nullopt, 37)), 0), "302010");
+    EXPECT_EQ(Row(ReadBmp(BuildBmp(gap, std::nullopt, 37)), 0), "302010");
 }
 
 TEST(BmpRead, SixteenAndThirtyTwoBitMasksScaleToEightBits) {
@@ -131,14 +124,14 @@ TEST(BmpRead, SixteenAndThirtyTwoBitMasksScaleToEightBits) {
     s555.bitCount = 16;
     s555.width = 2;
     s555.pixels = {0x00, 0x7C, 0x1F, 0x00};  // full red, full blue
-    const TBitmap a = Read(BuildBmp(s555));
+    const TBitmap a = ReadBmp(BuildBmp(s555));
     EXPECT_EQ(Row(a, 0), "FF0000 0000FF");
 
     DibSpec s565 = s555;
     s565.compression = 3;
     s565.masks = {0xF800, 0x07E0, 0x001F};
     s565.pixels = {0xE0, 0x07, 0x80, 0x80};  // full green; red 16/31 with green 4/63
-    EXPECT_EQ(Row(Read(BuildBmp(s565)), 0), "00FF00 841000");
+    EXPECT_EQ(Row(ReadBmp(BuildBmp(s565)), 0), "00FF00 841000");
 
     // 10-10-10 in a V3 header, masks inside the header.
     DibSpec wide;
@@ -149,7 +142,7 @@ TEST(BmpRead, SixteenAndThirtyTwoBitMasksScaleToEightBits) {
     wide.masks = {0x3FF00000, 0x000FFC00, 0x000003FF, 0};
     const uint32_t v = (1023u << 20) | (512u << 10) | 0u;
     wide.pixels = {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
-    const TBitmap c = Read(BuildBmp(wide));
+    const TBitmap c = ReadBmp(BuildBmp(wide));
     EXPECT_EQ(c.PixelFormat(), TPixelFormat::pf32bit);
     EXPECT_EQ(Row(c, 0), "FF8000");
 
@@ -166,12 +159,12 @@ TEST(BmpRead, AlphaCountsOnlyWithAMaskAndSomeNonZeroAlpha) {
     s.compression = 3;
     s.masks = {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000};
     s.pixels = {0, 0, 255, 255, 0, 0, 0, 0};  // opaque red, fully transparent black
-    TBitmap withAlpha = Read(BuildBmp(s));
+    TBitmap withAlpha = ReadBmp(BuildBmp(s));
     EXPECT_TRUE(withAlpha.AlphaMeaningful);
     EXPECT_EQ(Row(Flatten(withAlpha), 0), "FF0000 FFFFFF") << "transparent parts come out white";
 
     s.pixels = {0, 0, 255, 0, 0, 0, 0, 0};  // mask present, every alpha zero: opaque
-    TBitmap zeroAlpha = Read(BuildBmp(s));
+    TBitmap zeroAlpha = ReadBmp(BuildBmp(s));
     EXPECT_FALSE(zeroAlpha.AlphaMeaningful);
     EXPECT_EQ(Row(Flatten(zeroAlpha), 0), "FF0000 000000");
 
@@ -179,7 +172,7 @@ TEST(BmpRead, AlphaCountsOnlyWithAMaskAndSomeNonZeroAlpha) {
     plain.bitCount = 32;
     plain.width = 1;
     plain.pixels = {0, 0, 255, 7};
-    TBitmap noMask = Read(BuildBmp(plain));
+    TBitmap noMask = ReadBmp(BuildBmp(plain));
     EXPECT_FALSE(noMask.AlphaMeaningful);
     EXPECT_EQ(Row(Flatten(noMask), 0), "FF0000");
 }
@@ -199,7 +192,7 @@ TEST(BmpRead, RunLengthRunsDeltasAndClipping) {
         9, 3,                    // top row: a run of 9 blue pixels, clipped at the row's end
         0, 0, 0, 1,              // end of line, end of bitmap
     };
-    const TBitmap bmp = Read(BuildBmp(s));
+    const TBitmap bmp = ReadBmp(BuildBmp(s));
     EXPECT_EQ(bmp.PixelFormat(), TPixelFormat::pf8bit) << "every pixel was set, so it stays indexed";
     EXPECT_EQ(Row(bmp, 2), "FF0000 FF0000 FF0000 FF0000");
     EXPECT_EQ(Row(bmp, 1), "00FF00 0000FF 00FF00 FF0000");
@@ -209,7 +202,7 @@ TEST(BmpRead, RunLengthRunsDeltasAndClipping) {
     // never reached show white on the working bitmap.
     DibSpec skip = s;
     skip.pixels = {2, 1, 0, 2, 1, 1, 1, 3};
-    TBitmap skipped = Read(BuildBmp(skip));
+    TBitmap skipped = ReadBmp(BuildBmp(skip));
     EXPECT_TRUE(skipped.AlphaMeaningful);
     const TBitmap flat = Flatten(skipped);
     EXPECT_EQ(Row(flat, 2), "FF0000 FF0000 FFFFFF FFFFFF");
@@ -219,7 +212,7 @@ TEST(BmpRead, RunLengthRunsDeltasAndClipping) {
     // Deltas and runs far outside the picture are clipped, never written.
     DibSpec wild = s;
     wild.pixels = {0, 2, 200, 0, 255, 1, 0, 8, 1, 2, 3, 4, 5, 6, 7, 8, 0, 2, 255, 255, 5, 1};
-    EXPECT_NO_THROW(Read(BuildBmp(wild)));
+    EXPECT_NO_THROW(ReadBmp(BuildBmp(wild)));
 
     // RLE4: nibbles alternate within a run; absolute runs pack two pixels a byte.
     DibSpec rle4;
@@ -230,7 +223,7 @@ TEST(BmpRead, RunLengthRunsDeltasAndClipping) {
     rle4.colorsUsed = 4;
     // run 1 2 1, absolute 3 0 2 1 3 in three bytes and a pad byte, end of bitmap
     rle4.pixels = {3, 0x12, 0, 5, 0x30, 0x21, 0x30, 0, 0, 1};
-    const TBitmap four = Read(BuildBmp(rle4));
+    const TBitmap four = ReadBmp(BuildBmp(rle4));
     EXPECT_EQ(four.PixelFormat(), TPixelFormat::pf4bit);
     EXPECT_EQ(Row(four, 0), "FF0000 00FF00 FF0000 0000FF 808080 00FF00 FF0000 0000FF");
 
@@ -295,7 +288,7 @@ TEST(BmpWrite, RoundTripAndHeaderFields) {
     EXPECT_EQ(file[54], source.ScanLine(2)[0]);
     EXPECT_EQ(file[54 + 14], source.ScanLine(2)[14]);
 
-    const TBitmap back = Read(file);
+    const TBitmap back = ReadBmp(file);
     EXPECT_EQ(FirstPixelDifference(back, source), -1);
 
     // Indexed and alpha pictures are written as the colours they show.
@@ -305,14 +298,14 @@ TEST(BmpWrite, RoundTripAndHeaderFields) {
     indexed.SetRawPixel(1, 0, 0);
     TMemoryStream indexedFile;
     indexed.WritePicture(indexedFile);
-    EXPECT_EQ(Row(Read(indexedFile.Bytes()), 0), "0000FF FF0000");
+    EXPECT_EQ(Row(ReadBmp(indexedFile.Bytes()), 0), "0000FF FF0000");
 
     TBitmap alpha(1, 1, TPixelFormat::pf32bit);
     alpha.SetRawPixel(0, 0, 0x000000FF);  // blue, alpha 0
     alpha.AlphaMeaningful = true;
     TMemoryStream alphaFile;
     alpha.WritePicture(alphaFile);
-    EXPECT_EQ(Row(Read(alphaFile.Bytes()), 0), "FFFFFF");
+    EXPECT_EQ(Row(ReadBmp(alphaFile.Bytes()), 0), "FFFFFF");
 }
 
 TEST(BmpWrite, PillowReadsOurFilesToTheSamePixels) {

@@ -21,13 +21,6 @@ using namespace testsupport;
 
 namespace {
 
-TBitmap Read(const std::vector<uint8_t>& file) {
-    TMemoryStream stream(file);
-    TBitmap bmp;
-    bmp.ReadPicture(stream);
-    return bmp;
-}
-
 // The bytes of every row, padding included, or where two bitmaps first differ.
 std::string FirstDifference(const TBitmap& a, const TBitmap& b) {
     if (a.Width() != b.Width() || a.Height() != b.Height() || a.PixelFormat() != b.PixelFormat() ||
@@ -95,7 +88,7 @@ TEST(BmpRunLength, DecodedPixelsAndTheirWorkingBitmap) {
         s.palette = {kGray, kRed, kGreen, kBlue};
         s.colorsUsed = 4;
         s.pixels = c.data;
-        const TBitmap loaded = Read(BuildBmp(s));
+        const TBitmap loaded = ReadBmp(BuildBmp(s));
         if (c.indexed) {
             EXPECT_EQ(loaded.PixelFormat(), c.bits == 8 ? TPixelFormat::pf8bit : TPixelFormat::pf4bit);
         } else {
