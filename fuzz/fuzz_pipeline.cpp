@@ -1,8 +1,9 @@
 // The whole road of a dropped file, in memory: the first byte picks the picture class (through
 // the registered format table, as a file's extension would), the next ones the filter, a small
 // odd target size, the turn and the JPEG quality; the rest is the file. It is loaded, drawn onto
-// the 24-bit working bitmap, given its thumbnail, resampled, turned and written as GIF, JPEG
-// and BMP, with the pipeline's own functions. Pictures are capped small so each run is quick.
+// the 24-bit working bitmap in sRGB, given its thumbnail, resampled, turned upright and turned,
+// and written as GIF, JPEG and BMP, with the pipeline's own functions. Pictures are capped
+// small so each run is quick.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -11,10 +12,10 @@
 #include "app/core/picture_formats.h"
 #include "app/core/pipeline.h"
 #include "app/core/thumbnail.h"
+#include "app/core/working_bitmap.h"
 #include "fuzz/harness.h"
 #include "graphics/bitmap.h"
 #include "graphics/picture.h"
-#include "graphics/picture_to_bitmap.h"
 #include "graphics/stream.h"
 #include "imageops/resample.h"
 #include "imageops/rotate.h"
@@ -60,14 +61,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         picture->ReadPicture(stream);
         if (std::unique_ptr<TGraphic> recognised = picture->TakeRecognisedPicture()) picture = std::move(recognised);
 
-        std::unique_ptr<TBitmap> converted = PictureToBitmap(std::move(picture));
-        TouchBitmap(MakeThumbnail(*converted));
-        if (converted->Width() <= 0 || converted->Height() <= 0) return 0;
+        // In sRGB from the picture's own profile, still as stored; resampled with the mirrors
+        // its orientation asks for and turned upright after, as the pipeline does.
+        StoredWorkingBitmap converted = WorkingBitmapAsStored(std::move(picture), UprightOptions{}, "fuzz");
+        TouchBitmap(MakeThumbnail(*converted.bitmap));
+        if (converted.bitmap->Width() <= 0 || converted.bitmap->Height() <= 0) return 0;
 
-        TBitmap target(targetW, targetH, TPixelFormat::pf24bit);
-        ResampleBitmap(*converted, target, filter.kernel, filter.support);
-        std::unique_ptr<TBitmap> turned = RotateBitmap(rotation, target);
-        TBitmap& result = turned ? *turned : target;
+        auto target = std::make_unique<TBitmap>(targetW, targetH, TPixelFormat::pf24bit);
+        ResampleOptions options;
+        options.mirrorColumns = MirrorsToUpright(converted.orientation).columns;
+        options.mirrorRows = MirrorsToUpright(converted.orientation).rows;
+        ResampleBitmap(*converted.bitmap, *target, filter.kernel, filter.support, options);
+        target = MadeUpright(std::move(target), converted.orientation);
+        std::unique_ptr<TBitmap> turned = RotateBitmap(rotation, *target);
+        TBitmap& result = turned ? *turned : *target;
         TouchBitmap(result);
 
         for (const char* type : {".gif", ".jpg", ".bmp"}) {
