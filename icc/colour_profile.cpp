@@ -87,6 +87,14 @@ Transform MakeTransform(const Context& context, const Profile& from, cmsUInt32Nu
     return t;
 }
 
+// The transform made in context, kept with it; the context's messages no longer go anywhere,
+// as no caller waits for them.
+void Keep(KeptTransform& into, Context& context, Transform transform) {
+    into.transform = transform.release();
+    into.context = context.release();
+    cmsSetLogErrorHandlerTHR(static_cast<cmsContext>(into.context), nullptr);
+}
+
 // Every combination of these levels per channel goes through the transform.
 constexpr std::array<uint8_t, 9> kGridLevels = {0, 32, 64, 96, 128, 160, 192, 224, 255};
 
@@ -122,6 +130,11 @@ bool IsSRGBProfile(std::span<const uint8_t> bytes) {
     if (!profile || ColourSpace(bytes) != cmsSigRgbData) return false;
     Transform t = MakeTransform(context, profile, TYPE_RGB_8, TYPE_RGB_8, 0, nullptr);
     return t && ActsAsIdentity(t.get());
+}
+
+KeptTransform::~KeptTransform() {
+    if (transform) cmsDeleteTransform(static_cast<cmsHTRANSFORM>(transform));
+    if (context) cmsDeleteContext(static_cast<cmsContext>(context));
 }
 
 std::unique_ptr<RowsToSRGB> RowsToSRGB::Create(std::span<const uint8_t> bytes, TPixelFormat format,
@@ -177,21 +190,15 @@ std::unique_ptr<RowsToSRGB> RowsToSRGB::Create(std::span<const uint8_t> bytes, T
         Transform t = MakeTransform(context, profile, alpha ? TYPE_BGRA_8 : TYPE_BGR_8,
                                     alpha ? TYPE_BGRA_8 : TYPE_BGR_8, alpha ? cmsFLAGS_COPY_ALPHA : 0, problem);
         if (!t) return nullptr;
-        // The transform was made in this context, so both live as long as the object.
         check.reset();
         profile.reset();
-        rows->transform_ = t.release();
-        rows->context_ = context.release();
-        cmsSetLogErrorHandlerTHR(static_cast<cmsContext>(rows->context_), nullptr);
+        Keep(rows->lcms_, context, std::move(t));
     }
     *outcome = ProfileOutcome::Converted;
     return rows;
 }
 
-RowsToSRGB::~RowsToSRGB() {
-    if (transform_) cmsDeleteTransform(static_cast<cmsHTRANSFORM>(transform_));
-    if (context_) cmsDeleteContext(static_cast<cmsContext>(context_));
-}
+RowsToSRGB::~RowsToSRGB() = default;
 
 void RowsToSRGB::Row(uint8_t* pixels, int width) const {
     if (width <= 0) return;
@@ -203,7 +210,7 @@ void RowsToSRGB::Row(uint8_t* pixels, int width) const {
     } else if (matrixShaper_) {
         matrixShaper_->Convert(pixels, width, step_);
     } else {
-        cmsDoTransform(static_cast<cmsHTRANSFORM>(transform_), pixels, pixels, static_cast<cmsUInt32Number>(width));
+        cmsDoTransform(static_cast<cmsHTRANSFORM>(lcms_.transform), pixels, pixels, static_cast<cmsUInt32Number>(width));
     }
 }
 
@@ -234,19 +241,14 @@ std::unique_ptr<CmykToSRGB> CmykToSRGB::Create(std::span<const uint8_t> bytes, b
     Transform t = MakeTransform(context, profile, inverted ? TYPE_CMYK_8_REV : TYPE_CMYK_8, TYPE_BGR_8, 0, problem);
     if (!t) return nullptr;
     std::unique_ptr<CmykToSRGB> result(new CmykToSRGB());
-    // The transform was made in this context, so both live as long as the object.
-    result->transform_ = t.release();
     profile.reset();
-    result->context_ = context.release();
-    cmsSetLogErrorHandlerTHR(static_cast<cmsContext>(result->context_), nullptr);
+    Keep(result->lcms_, context, std::move(t));
     return result;
 }
 
-CmykToSRGB::~CmykToSRGB() {
-    if (transform_) cmsDeleteTransform(static_cast<cmsHTRANSFORM>(transform_));
-    if (context_) cmsDeleteContext(static_cast<cmsContext>(context_));
-}
+CmykToSRGB::~CmykToSRGB() = default;
 
 void CmykToSRGB::Row(const uint8_t* cmyk, uint8_t* bgr, int width) const {
-    if (width > 0) cmsDoTransform(static_cast<cmsHTRANSFORM>(transform_), cmyk, bgr, static_cast<cmsUInt32Number>(width));
+    if (width > 0)
+        cmsDoTransform(static_cast<cmsHTRANSFORM>(lcms_.transform), cmyk, bgr, static_cast<cmsUInt32Number>(width));
 }

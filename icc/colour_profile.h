@@ -14,6 +14,18 @@ class MatrixShaperToSRGB;
 class TBitmap;
 enum class TPixelFormat;
 
+// A LittleCMS transform kept with the context it was made in, which must outlive it: both
+// end together.
+class KeptTransform {
+public:
+    KeptTransform() = default;
+    ~KeptTransform();
+    KeptTransform(const KeptTransform&) = delete;
+    KeptTransform& operator=(const KeptTransform&) = delete;
+    void* context = nullptr;
+    void* transform = nullptr;
+};
+
 enum class ProfileOutcome {
     NoProfile,    // nothing to do
     AlreadySRGB,  // the profile is sRGB (or converts to sRGB as itself): every byte kept
@@ -47,11 +59,10 @@ private:
     RowsToSRGB() = default;
     int step_ = 3;
     // One of the three, by the profile: a level table per channel (gray), the matrix and
-    // curves, or LittleCMS's own transform (made in context_, which lives as long).
+    // curves, or LittleCMS's own transform.
     std::unique_ptr<uint8_t[]> grayLevels_;
     std::unique_ptr<MatrixShaperToSRGB> matrixShaper_;
-    void* context_ = nullptr;
-    void* transform_ = nullptr;
+    KeptTransform lcms_;
 };
 
 // Whether the profile converts to sRGB as itself: within one level on a grid of colours.
@@ -71,6 +82,5 @@ public:
 
 private:
     CmykToSRGB() = default;
-    void* context_ = nullptr;
-    void* transform_ = nullptr;
+    KeptTransform lcms_;
 };
