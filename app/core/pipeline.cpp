@@ -421,11 +421,6 @@ StoredWorkingBitmap LoadWorkingBitmap(const std::string& path, const UprightOpti
     return WorkingBitmapAsStored(picture.TakeGraphic(), options, path);
 }
 
-// The orientation a loaded picture still needs, by the AutoOrient setting.
-int PendingOrientation(const TGraphic& picture, const UprightOptions& options) {
-    return options.AutoOrient && picture.Orientation >= 2 && picture.Orientation <= 8 ? picture.Orientation : 1;
-}
-
 // The thumbnail of the upright picture, made from the stored one: fitted into the cell turned
 // as stored, then turned upright with it, so that no upright copy of the whole picture is made.
 TBitmap UprightThumbnail(const TBitmap& stored, int orientation, ThumbnailCell cell) {
@@ -503,7 +498,7 @@ std::optional<FollowedLoad> FollowDecoding(PipelineHost& host, TPicture& picture
     auto* jpg = dynamic_cast<TJPEGImage*>(picture.Graphic());
     if (!jpg || !jpg->DecodesToPlainRows()) return std::nullopt;
     if (!jpg->IccProfileProblem.empty()) return std::nullopt;
-    const int orientation = PendingOrientation(*jpg, UprightOptions{host.Settings().AutoOrient});
+    const int orientation = PendingOrientation(jpg->Orientation, UprightOptions{host.Settings().AutoOrient});
     const bool swaps = OrientationSwapsSides(orientation);
     const int w = jpg->Width(), h = jpg->Height();
     std::unique_ptr<RowsToSRGB> colours;

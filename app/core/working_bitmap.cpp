@@ -53,10 +53,8 @@ std::unique_ptr<TBitmap> MadeUpright(std::unique_ptr<TBitmap> bitmap, int orient
 StoredWorkingBitmap WorkingBitmapAsStored(std::unique_ptr<TGraphic> picture, const UprightOptions& options,
                                           const std::string& path) {
     Recorded recorded{picture->Orientation, std::move(picture->IccProfile), std::move(picture->IccProfileProblem)};
-    StoredWorkingBitmap stored{PictureToBitmap(std::move(picture)), 1};
+    StoredWorkingBitmap stored{PictureToBitmap(std::move(picture)), PendingOrientation(recorded.orientation, options)};
     ConvertColours(*stored.bitmap, recorded, path);
-    if (options.AutoOrient && recorded.orientation >= 2 && recorded.orientation <= 8)
-        stored.orientation = recorded.orientation;
     return stored;
 }
 

@@ -30,6 +30,11 @@ struct StoredWorkingBitmap {
 StoredWorkingBitmap WorkingBitmapAsStored(std::unique_ptr<TGraphic> picture, const UprightOptions& options,
                                           const std::string& path);
 
+// The orientation still to apply to a picture that recorded this one: 1 (none) for an
+// invalid value or with AutoOrient off.
+inline int PendingOrientation(int recorded, const UprightOptions& options) {
+    return options.AutoOrient && recorded >= 2 && recorded <= 8 ? recorded : 1;
+}
 // Whether the orientation (5 to 8) stores the picture's rows as its columns.
 inline bool OrientationSwapsSides(int orientation) { return orientation >= 5 && orientation <= 8; }
 // Which of the stored columns and rows run the other way in the upright picture. Resampled
