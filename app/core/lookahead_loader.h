@@ -24,8 +24,8 @@ void SetLookAheadEnabled(bool enabled);
 
 class LookAheadLoader {
 public:
-    // load turns a path into the stored working bitmap; it runs on the loader's thread and must not
-    // touch the host.
+    // load turns a path into the stored working bitmap; it runs on the loader's thread and
+    // must not touch the host.
     using LoadFunction = std::function<StoredWorkingBitmap(const std::string& path)>;
 
     explicit LookAheadLoader(LoadFunction load);
