@@ -202,7 +202,7 @@ imageops::TapTable PassTaps(int from, int to, FilterKernel kernel, float support
 
 // Output i of the mirrored pass is output outputs-1-i of the plain one, each tap on the
 // mirrored source position, in the same order, so every sum is the same.
-imageops::TapTable Mirrored(imageops::TapTable plain, int from) {
+imageops::TapTable Mirrored(const imageops::TapTable& plain, int from) {
     imageops::TapTable mirrored = plain;
     const size_t K = size_t(plain.taps), N = size_t(plain.outputs);
     for (size_t i = 0; i < N; ++i)

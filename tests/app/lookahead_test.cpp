@@ -365,6 +365,8 @@ TEST_F(LookAheadTest, OrientedPicturesComeOutUprightAtTheSizeAskedFor) {
 
                 TPicture picture;
                 picture.LoadPictureFile(src.file(name));
+                ASSERT_EQ(picture.Graphic()->Orientation, orientation);
+                ASSERT_EQ(picture.Graphic()->IccProfile.empty(), !withProfile);
                 const std::unique_ptr<TBitmap> upright = WorkingBitmap(picture.TakeGraphic(), UprightOptions{}, name);
                 TBitmap want(upright->Width() / 2, upright->Height() / 2, TPixelFormat::pf24bit);
                 ResampleBitmap(*upright, want, triangle.kernel, triangle.support);
