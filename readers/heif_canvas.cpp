@@ -3,6 +3,7 @@
 #include <cstring>
 #include <map>
 #include <optional>
+#include <string>
 
 #include "graphics/byte_reader.h"
 #include "graphics/errors.h"
@@ -76,26 +77,51 @@ std::map<uint32_t, Location> ParseIloc(ByteReader r) {
     return items;
 }
 
-// Item id -> item type, for the derived types only.
-std::map<uint32_t, bool> ParseDerivedItems(ByteReader r) {
+// Item id -> item type (four spaces for descriptions older than version 2, which have none).
+std::map<uint32_t, std::string> ParseItems(ByteReader r) {
     const unsigned version = r.u8();
     r.skip(3);
     const uint32_t count = version == 0 ? r.u16be() : r.u32be();
-    std::map<uint32_t, bool> derived;  // true: overlay, false: grid
+    std::map<uint32_t, std::string> items;
     for (uint32_t i = 0; i < count && !r.atEnd(); ++i) {
         Box infe = NextBox(r);
         if (!Is(infe, "infe")) continue;
         const unsigned v = infe.body.u8();
         infe.body.skip(3);
-        if (v < 2) continue;  // no item types before version 2
-        const uint32_t id = v == 2 ? infe.body.u16be() : infe.body.u32be();
-        infe.body.skip(2);  // protection index
-        char type[4];
-        infe.body.copy(type, 4);
-        if (std::memcmp(type, "grid", 4) == 0) derived[id] = false;
-        if (std::memcmp(type, "iovl", 4) == 0) derived[id] = true;
+        const uint32_t id = v <= 2 ? infe.body.u16be() : infe.body.u32be();
+        std::string type = "    ";
+        if (v >= 2) {
+            infe.body.skip(2);  // protection index
+            infe.body.copy(type.data(), 4);
+        }
+        items[id] = type;
     }
-    return derived;
+    return items;
+}
+
+// The boxes of the meta box that describe the file's items (each absent if not there).
+struct ItemBoxes {
+    std::optional<ByteReader> iinf, iloc, idat, iref;
+};
+
+ItemBoxes FindItemBoxes(std::span<const uint8_t> file) {
+    ByteReader top(file);
+    std::optional<ByteReader> meta;
+    while (!top.atEnd() && !meta) {
+        Box box = NextBox(top);
+        if (Is(box, "meta")) meta = box.body;
+    }
+    ItemBoxes boxes;
+    if (!meta) return boxes;
+    meta->skip(4);  // version and flags
+    while (!meta->atEnd()) {
+        Box box = NextBox(*meta);
+        if (Is(box, "iinf")) boxes.iinf = box.body;
+        if (Is(box, "iloc")) boxes.iloc = box.body;
+        if (Is(box, "idat")) boxes.idat = box.body;
+        if (Is(box, "iref")) boxes.iref = box.body;
+    }
+    return boxes;
 }
 
 HeifCanvasSize ParseCanvas(ByteReader r, bool overlay) {
@@ -114,25 +140,14 @@ HeifCanvasSize ParseCanvas(ByteReader r, bool overlay) {
 }  // namespace
 
 std::vector<HeifCanvasSize> HeifDerivedCanvasSizes(std::span<const uint8_t> file) {
-    ByteReader top(file);
-    std::optional<ByteReader> meta;
-    while (!top.atEnd() && !meta) {
-        Box box = NextBox(top);
-        if (Is(box, "meta")) meta = box.body;
-    }
-    if (!meta) return {};
-    meta->skip(4);  // version and flags
-    std::map<uint32_t, bool> derived;
-    std::map<uint32_t, Location> locations;
-    std::optional<ByteReader> idat;
-    while (!meta->atEnd()) {
-        Box box = NextBox(*meta);
-        if (Is(box, "iinf")) derived = ParseDerivedItems(box.body);
-        if (Is(box, "iloc")) locations = ParseIloc(box.body);
-        if (Is(box, "idat")) idat = box.body;
-    }
+    const ItemBoxes boxes = FindItemBoxes(file);
+    const std::map<uint32_t, std::string> items = boxes.iinf ? ParseItems(*boxes.iinf) : std::map<uint32_t, std::string>{};
+    const std::map<uint32_t, Location> locations = boxes.iloc ? ParseIloc(*boxes.iloc) : std::map<uint32_t, Location>{};
+    const std::optional<ByteReader>& idat = boxes.idat;
     std::vector<HeifCanvasSize> sizes;
-    for (const auto& [id, overlay] : derived) {
+    for (const auto& [id, type] : items) {
+        const bool overlay = type == "iovl";
+        if (!overlay && type != "grid") continue;
         const auto found = locations.find(id);
         if (found == locations.end()) throw EReadError(kStreamReadError);
         const Location& loc = found->second;
@@ -148,4 +163,24 @@ std::vector<HeifCanvasSize> HeifDerivedCanvasSizes(std::span<const uint8_t> file
         sizes.push_back(ParseCanvas(data, overlay));
     }
     return sizes;
+}
+
+bool HeifDerivationsComplete(std::span<const uint8_t> file) {
+    const ItemBoxes boxes = FindItemBoxes(file);
+    if (!boxes.iref) return true;
+    const std::map<uint32_t, std::string> items = boxes.iinf ? ParseItems(*boxes.iinf) : std::map<uint32_t, std::string>{};
+    ByteReader r = *boxes.iref;
+    const unsigned version = r.u8();
+    r.skip(3);
+    while (!r.atEnd()) {
+        Box reference = NextBox(r);
+        if (!Is(reference, "dimg")) continue;
+        ByteReader& body = reference.body;
+        auto id = [&] { return version == 0 ? uint32_t(body.u16be()) : body.u32be(); };
+        id();  // the derived image
+        const unsigned count = body.u16be();
+        for (unsigned i = 0; i < count; ++i)
+            if (!items.contains(id())) return false;
+    }
+    return true;
 }

@@ -159,6 +159,8 @@ void THEIFGraphic::ReadPicture(TStream& stream) {
     // and its size is stated apart from the size property checked above.
     for (const HeifCanvasSize& canvas : HeifDerivedCanvasSizes(data.data()))
         checkDecodeSize(canvas.width, canvas.height);
+    if (!HeifDerivationsComplete(data.data()))
+        RaiseReaderErrorFmt(kDecodeFailed, kHEIFLabel, "an image it is made from is missing");
     const bool alpha = Properties.HasAlpha;
     SetBitmapFormatAndSize(alpha ? TPixelFormat::pf32bit : TPixelFormat::pf24bit, Properties.Width, Properties.Height,
                            kHEIFLabel);

@@ -1,5 +1,6 @@
-// The canvas sizes of grid and overlay items, read from boxes built here, and a fuzzer's file
-// whose grid claims a canvas of gigapixels behind a 16 x 12 size property.
+// The canvas sizes of grid and overlay items and the images derived ones are made of, read
+// from boxes built here, and the fuzzer's files: a grid that claims a canvas of gigapixels
+// behind a 16 x 12 size property, an identity item made of an item the file does not have.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -114,6 +115,61 @@ TEST(HeifCanvas, GigapixelGridIsRefusedBeforeDecoding) {
         error = e.what();
     }
     EXPECT_EQ(error.substr(0, 17), "Picture too large") << error;
+}
+
+// Derived images whose 'dimg' references name items of the file, or not, in both id widths.
+TEST(HeifCanvas, DerivedImagesMustBeMadeOfItemsOfTheFile) {
+    auto file = [](unsigned version, std::vector<uint32_t> targets) {
+        ByteWriter iinf;
+        iinf.u32be(0);
+        iinf.u16be(2);
+        iinf.bytes(Infe(1, "iden"));
+        iinf.bytes(Infe(2, "hvc1"));
+        ByteWriter dimg;
+        auto id = [&](uint32_t v) { version == 0 ? dimg.u16be(uint16_t(v)) : dimg.u32be(v); };
+        id(1);
+        dimg.u16be(uint16_t(targets.size()));
+        for (uint32_t t : targets) id(t);
+        ByteWriter iref;
+        iref.u32be(version << 24);
+        iref.bytes(MakeBox("auxl", {0, 9, 0, 1, 0, 8}));  // other references name what they like
+        iref.bytes(MakeBox("dimg", dimg.buffer()));
+        ByteWriter meta;
+        meta.u32be(0);
+        meta.bytes(MakeBox("iinf", iinf.buffer()));
+        meta.bytes(MakeBox("iref", iref.buffer()));
+        return Cat({MakeBox("ftyp", {'h', 'e', 'i', 'c', 0, 0, 0, 0}), MakeBox("meta", meta.buffer())});
+    };
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> file;
+        bool complete;
+    };
+    const std::vector<Case> cases = {
+        {"made of item 2", file(0, {2}), true},
+        {"made of item 214", file(0, {214}), false},
+        {"made of 2 and a missing one", file(0, {2, 3}), false},
+        {"32-bit ids, item 2", file(1, {2}), true},
+        {"32-bit ids, a missing item", file(1, {0x10002}), false},
+        {"no references", DerivedFile("grid", {0, 0, 1, 1, 0, 16, 0, 16}, true), true},
+    };
+    for (const Case& c : cases) EXPECT_EQ(HeifDerivationsComplete(c.file), c.complete) << c.name;
+    std::vector<uint8_t> cut = file(0, {2});
+    cut.resize(cut.size() - 1);
+    EXPECT_THROW(HeifDerivationsComplete(cut), EReadError) << "cut references";
+
+    const char* source = std::getenv("IMBRIX_SOURCE");
+    const std::string path = std::string(source ? source : IMBRIX_TEST_SOURCE_DIR) +
+                             "/fuzz/crashes/read_heif/identity-of-a-missing-item";
+    TMemoryStream stream(testsupport::ReadFile(path));
+    THEIFGraphic reader;
+    std::string error;
+    try {
+        reader.ReadPicture(stream);
+    } catch (const EImbrixError& e) {
+        error = e.what();
+    }
+    EXPECT_NE(error.find("an image it is made from is missing"), std::string::npos) << error;
 }
 
 }  // namespace
