@@ -42,7 +42,9 @@ bench: setup
 # The Debian package, $(BUILD)/imbrix_<version>_<arch>.deb (install: sudo apt install ./$(BUILD)/imbrix_*.deb).
 package: setup
 	@bash scripts/setup.sh --package
-	@test -f $(BUILD)/CMakeCache.txt || cmake -S . -B $(BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	@# Configured again if it was before: the icon renderer the set-up just installed is looked for anew.
+	@if [ -f $(BUILD)/CMakeCache.txt ]; then cmake $(BUILD) >/dev/null; \
+	else cmake -S . -B $(BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo; fi
 	cmake --build $(BUILD) -j $(JOBS)
 	cd $(BUILD) && cpack -G DEB
 
