@@ -210,7 +210,8 @@ void RowsToSRGB::Row(uint8_t* pixels, int width) const {
     } else if (matrixShaper_) {
         matrixShaper_->Convert(pixels, width, step_);
     } else {
-        cmsDoTransform(static_cast<cmsHTRANSFORM>(lcms_.transform), pixels, pixels, static_cast<cmsUInt32Number>(width));
+        cmsDoTransform(static_cast<cmsHTRANSFORM>(lcms_.transform), pixels, pixels,
+                       static_cast<cmsUInt32Number>(width));
     }
 }
 

@@ -78,7 +78,9 @@ std::map<uint32_t, Location> ParseIloc(ByteReader r) {
 }
 
 // Item id -> item type (four spaces for descriptions older than version 2, which have none).
-std::map<uint32_t, std::string> ParseItems(ByteReader r) {
+std::map<uint32_t, std::string> ParseItems(std::optional<ByteReader> iinf) {
+    if (!iinf) return {};
+    ByteReader& r = *iinf;
     const unsigned version = r.u8();
     r.skip(3);
     const uint32_t count = version == 0 ? r.u16be() : r.u32be();
@@ -141,8 +143,8 @@ HeifCanvasSize ParseCanvas(ByteReader r, bool overlay) {
 
 std::vector<HeifCanvasSize> HeifDerivedCanvasSizes(std::span<const uint8_t> file) {
     const ItemBoxes boxes = FindItemBoxes(file);
-    const std::map<uint32_t, std::string> items = boxes.iinf ? ParseItems(*boxes.iinf) : std::map<uint32_t, std::string>{};
-    const std::map<uint32_t, Location> locations = boxes.iloc ? ParseIloc(*boxes.iloc) : std::map<uint32_t, Location>{};
+    const std::map<uint32_t, std::string> items = ParseItems(boxes.iinf);
+    const std::map<uint32_t, Location> locations = boxes.iloc ? ParseIloc(*boxes.iloc) : std::map<uint32_t, Location>();
     const std::optional<ByteReader>& idat = boxes.idat;
     std::vector<HeifCanvasSize> sizes;
     for (const auto& [id, type] : items) {
@@ -168,7 +170,7 @@ std::vector<HeifCanvasSize> HeifDerivedCanvasSizes(std::span<const uint8_t> file
 bool HeifDerivationsComplete(std::span<const uint8_t> file) {
     const ItemBoxes boxes = FindItemBoxes(file);
     if (!boxes.iref) return true;
-    const std::map<uint32_t, std::string> items = boxes.iinf ? ParseItems(*boxes.iinf) : std::map<uint32_t, std::string>{};
+    const std::map<uint32_t, std::string> items = ParseItems(boxes.iinf);
     ByteReader r = *boxes.iref;
     const unsigned version = r.u8();
     r.skip(3);

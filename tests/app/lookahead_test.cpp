@@ -269,7 +269,8 @@ std::string AsPhoneSaves(const std::string& jpeg, int orientation, const std::ve
                              char(orientation) + std::string(7, '\0');
     std::string segments = segment(0xE1, exif);
     if (!profile.empty())
-        segments += segment(0xE2, std::string("ICC_PROFILE\0\x01\x01", 14) + std::string(profile.begin(), profile.end()));
+        segments += segment(0xE2, std::string("ICC_PROFILE\0\x01\x01", 14) +
+                                      std::string(profile.begin(), profile.end()));
     return jpeg.substr(0, 2) + segments + jpeg.substr(2);
 }
 

@@ -415,7 +415,9 @@ TEST(ResampleBitmap, MirroredSamplingIsTheMirrorOfTheMirroredSource) {
         for (int y = 0; y < in.Height(); ++y)
             for (int x = 0; x < in.Width(); ++x)
                 std::memcpy(out.ScanLine(y) + size_t(x) * 3,
-                            in.ScanLine(rows ? in.Height() - 1 - y : y) + size_t(columns ? in.Width() - 1 - x : x) * 3, 3);
+                            in.ScanLine(rows ? in.Height() - 1 - y : y) +
+                                size_t(columns ? in.Width() - 1 - x : x) * 3,
+                            3);
         return out;
     };
     for (const Case& c : cases) {
