@@ -72,6 +72,21 @@ std::vector<uint8_t> DerivedFile(const char* type, const std::vector<uint8_t>& d
     return Cat({build(uint32_t(before + 8)), MakeBox("mdat", description)});
 }
 
+// The reader's error for a saved fuzzer finding ("" if it loads).
+std::string ReaderErrorOf(const std::string& finding) {
+    const char* source = std::getenv("IMBRIX_SOURCE");
+    const std::string path =
+        std::string(source ? source : IMBRIX_TEST_SOURCE_DIR) + "/fuzz/crashes/read_heif/" + finding;
+    TMemoryStream stream(testsupport::ReadFile(path));
+    THEIFGraphic reader;
+    try {
+        reader.ReadPicture(stream);
+    } catch (const EImbrixError& e) {
+        return e.what();
+    }
+    return "";
+}
+
 TEST(HeifCanvas, DerivedItemSizes) {
     const std::vector<uint8_t> grid16 = {0, 0, 1, 1, 0x12, 0x34, 0x00, 0x20};
     const std::vector<uint8_t> grid32 = {0, 1, 0, 0, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x80, 0x00};
@@ -103,17 +118,7 @@ TEST(HeifCanvas, DerivedItemSizes) {
 }
 
 TEST(HeifCanvas, GigapixelGridIsRefusedBeforeDecoding) {
-    const char* source = std::getenv("IMBRIX_SOURCE");
-    const std::string path = std::string(source ? source : IMBRIX_TEST_SOURCE_DIR) +
-                             "/fuzz/crashes/read_heif/grid-canvas-of-gigapixels";
-    TMemoryStream stream(testsupport::ReadFile(path));
-    THEIFGraphic reader;
-    std::string error;
-    try {
-        reader.ReadPicture(stream);
-    } catch (const EImbrixError& e) {
-        error = e.what();
-    }
+    const std::string error = ReaderErrorOf("grid-canvas-of-gigapixels");
     EXPECT_EQ(error.substr(0, 17), "Picture too large") << error;
 }
 
@@ -158,17 +163,7 @@ TEST(HeifCanvas, DerivedImagesMustBeMadeOfItemsOfTheFile) {
     cut.resize(cut.size() - 1);
     EXPECT_THROW(HeifDerivationsComplete(cut), EReadError) << "cut references";
 
-    const char* source = std::getenv("IMBRIX_SOURCE");
-    const std::string path = std::string(source ? source : IMBRIX_TEST_SOURCE_DIR) +
-                             "/fuzz/crashes/read_heif/identity-of-a-missing-item";
-    TMemoryStream stream(testsupport::ReadFile(path));
-    THEIFGraphic reader;
-    std::string error;
-    try {
-        reader.ReadPicture(stream);
-    } catch (const EImbrixError& e) {
-        error = e.what();
-    }
+    const std::string error = ReaderErrorOf("identity-of-a-missing-item");
     EXPECT_NE(error.find("an image it is made from is missing"), std::string::npos) << error;
 }
 
