@@ -68,10 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (converted.bitmap->Width() <= 0 || converted.bitmap->Height() <= 0) return 0;
 
         auto target = std::make_unique<TBitmap>(targetW, targetH, TPixelFormat::pf24bit);
-        ResampleOptions options;
-        options.mirrorColumns = MirrorsToUpright(converted.orientation).columns;
-        options.mirrorRows = MirrorsToUpright(converted.orientation).rows;
-        ResampleBitmap(*converted.bitmap, *target, filter.kernel, filter.support, options);
+        ResampleBitmap(*converted.bitmap, *target, filter.kernel, filter.support,
+                       StoredResampling(converted.orientation));
         target = MadeUpright(std::move(target), converted.orientation);
         std::unique_ptr<TBitmap> turned = RotateBitmap(rotation, *target);
         TBitmap& result = turned ? *turned : *target;

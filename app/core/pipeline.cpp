@@ -452,16 +452,6 @@ ResampleSize TargetBeforeTurn(PipelineHost& host, const std::string& path, int w
     return {targetW, targetH};
 }
 
-// Resampling of a picture as stored, so that the result turned upright is the upright
-// picture's.
-ResampleOptions StoredResampling(int orientation) {
-    const StoredMirrors mirrors = MirrorsToUpright(orientation);
-    ResampleOptions options;
-    options.mirrorColumns = mirrors.columns;
-    options.mirrorRows = mirrors.rows;
-    return options;
-}
-
 const FilterEntry& ChosenFilter(PipelineHost& host) {
     const int resampler = host.Settings().Resampler;
     if (resampler < 0 || resampler >= static_cast<int>(FilterTable.size())) throw ERangeError();
@@ -521,7 +511,7 @@ std::optional<FollowedLoad> FollowDecoding(PipelineHost& host, TPicture& picture
         // side waits for the other at every block.
         if (!host.ShowsThumbnails())
             ringRows = std::min(h, ResampleRingRows(h, size.height, filter->kernel, filter->support,
-                                                    MirrorsToUpright(orientation).rows) +
+                                                    StoredResampling(orientation).mirrorRows) +
                                        64);
         rows->SetPixelFormat(TPixelFormat::pf24bit);
         rows->SetSizeForOverwrite(w, ringRows);

@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "imageops/resample.h"
+
 class TBitmap;
 class TGraphic;
 
@@ -37,17 +39,15 @@ inline int PendingOrientation(int recorded, const UprightOptions& options) {
 }
 // Whether the orientation (5 to 8) stores the picture's rows as its columns.
 inline bool OrientationSwapsSides(int orientation) { return orientation >= 5 && orientation <= 8; }
-// Which of the stored columns and rows run the other way in the upright picture. Resampled
-// with those mirrored (ResampleOptions), and then turned upright, a picture comes out as the
-// upright one resampled: byte for byte where the sides stay, and within the rounding between
-// the two passes where they swap.
-struct StoredMirrors {
-    bool columns = false;
-    bool rows = false;
-};
-inline StoredMirrors MirrorsToUpright(int orientation) {
-    return {orientation == 2 || orientation == 3 || orientation == 7 || orientation == 8,
-            orientation == 3 || orientation == 4 || orientation == 6 || orientation == 7};
+// Resampling of a picture stored with this orientation: the stored columns and rows that run
+// the other way in the upright picture are sampled mirrored, so that the result, turned
+// upright, is the upright picture resampled: byte for byte where the sides stay, and within
+// the rounding between the two passes where they swap.
+inline ResampleOptions StoredResampling(int orientation) {
+    ResampleOptions options;
+    options.mirrorColumns = orientation == 2 || orientation == 3 || orientation == 7 || orientation == 8;
+    options.mirrorRows = orientation == 3 || orientation == 4 || orientation == 6 || orientation == 7;
+    return options;
 }
 // The bitmap turned upright by orientation: in place where the shape stays, else a new one.
 std::unique_ptr<TBitmap> MadeUpright(std::unique_ptr<TBitmap> bitmap, int orientation);
