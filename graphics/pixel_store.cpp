@@ -3,6 +3,7 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "graphics/errors.h"
@@ -26,12 +27,17 @@ constexpr size_t kMapThreshold = size_t(8) << 20;
 
 size_t RoundUp(size_t n, size_t to) { return (n + to - 1) / to * to; }
 
-// A private anonymous mapping starting on a huge-page boundary; returns its length.
-uint8_t* MapAligned(size_t size, size_t& mappedBytes) {
-    const size_t length = RoundUp(size, kHugePage);
+}  // namespace
+
+size_t HugeAlignedLength(size_t size, size_t threshold) {
+    if (!kMapLargeBuffers || size < threshold || size > SIZE_MAX - 2 * kHugePage) return 0;
+    return RoundUp(size, kHugePage);
+}
+
+uint8_t* MapHugeAligned(size_t length) {
     const size_t padded = length + kHugePage;
     void* raw = ::mmap(nullptr, padded, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (raw == MAP_FAILED) throw EOutOfResources("Not enough memory for this picture");
+    if (raw == MAP_FAILED) return nullptr;
     const auto start = reinterpret_cast<uintptr_t>(raw);
     const uintptr_t aligned = RoundUp(start, kHugePage);
     if (aligned > start) ::munmap(raw, aligned - start);
@@ -39,24 +45,23 @@ uint8_t* MapAligned(size_t size, size_t& mappedBytes) {
     if (end > aligned + length) ::munmap(reinterpret_cast<void*>(aligned + length), end - (aligned + length));
     auto* p = reinterpret_cast<uint8_t*>(aligned);
     (void)::madvise(p, length, MADV_HUGEPAGE);
-    mappedBytes = length;
     return p;
 }
 
-}  // namespace
+void UnmapHugeAligned(void* p, size_t length) { ::munmap(p, length); }
 
 void PixelMemoryRelease::operator()(uint8_t* p) const {
     if (mappedBytes)
-        ::munmap(p, mappedBytes);
+        UnmapHugeAligned(p, mappedBytes);
     else
         delete[] p;
 }
 
 PixelStore::PixelStore(size_t size) : size_(size) {
     if (size == 0) return;
-    if (kMapLargeBuffers && size >= kMapThreshold) {
-        size_t mapped = 0;
-        uint8_t* p = MapAligned(size, mapped);
+    if (const size_t mapped = HugeAlignedLength(size, kMapThreshold)) {
+        uint8_t* p = MapHugeAligned(mapped);
+        if (!p) throw EOutOfResources("Not enough memory for this picture");
         data_ = std::unique_ptr<uint8_t, PixelMemoryRelease>(p, PixelMemoryRelease{mapped});
     } else {
         data_ = std::unique_ptr<uint8_t, PixelMemoryRelease>(new uint8_t[size], PixelMemoryRelease{0});

@@ -7,6 +7,14 @@
 #include <cstdint>
 #include <memory>
 
+// The length to map for a buffer of size bytes on huge-page boundaries, or 0 when it is better
+// served by the ordinary heap (below threshold, or in a build that must see every allocation).
+size_t HugeAlignedLength(size_t size, size_t threshold);
+// A private mapping of length bytes (a HugeAlignedLength) starting on a 2 MiB boundary, with
+// transparent huge pages asked for; nullptr when the system has no room.
+uint8_t* MapHugeAligned(size_t length);
+void UnmapHugeAligned(void* p, size_t length);
+
 // Frees what PixelStore allocated: unmaps a mapping, or delete[] (mappedBytes 0).
 struct PixelMemoryRelease {
     size_t mappedBytes = 0;
