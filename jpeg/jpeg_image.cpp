@@ -11,6 +11,7 @@
 #include "graphics/size_check.h"
 #include "graphics/stream.h"
 #include "icc/colour_profile.h"
+#include "jpeg/jpeg_encoder.h"
 #include "jpeg/jpeg_library.h"
 #include "jpeg/jpeg_metadata.h"
 
@@ -26,8 +27,6 @@ void SetJpegDefaultOutputDepth(int screenBitsPerPixel) {
 namespace {
 
 constexpr int kQuantizedColors = 236;
-
-bool Is24Bit(TPixelFormat format) { return format == TPixelFormat::pf24bit || format == TPixelFormat::pfDevice; }
 
 uint8_t MulDiv255(unsigned a, unsigned b) { return static_cast<uint8_t>((a * b + 127) / 255); }
 
@@ -264,34 +263,11 @@ void TJPEGImage::EncodeData() {
     const TRect whole = Rect(0, 0, bitmap_->Width(), bitmap_->Height());
     Progress(TProgressStage::psStarting, 0, whole);
 
-    // Rows must be 24-bit blue, green, red; other formats go through a converted copy.
-    std::unique_ptr<TBitmap> converted;
-    const TBitmap* source = bitmap_.get();
-    if (!Is24Bit(source->PixelFormat())) {
-        converted = std::make_unique<TBitmap>(*bitmap_);
-        converted->SetPixelFormat(TPixelFormat::pf24bit);
-        source = converted.get();
-    }
-    data->Width = source->Width();
-    data->Height = source->Height();
-
-    {
-        jpegbinding::Compressor compressor(data->Bytes);
-        compressor.SetProgressHandler(
-            [this, whole](int percent) { Progress(TProgressStage::psRunning, static_cast<uint8_t>(percent), whole); });
-        jpeg_compress_struct& info = compressor.Info();
-        info.image_width = static_cast<JDIMENSION>(source->Width());
-        info.image_height = static_cast<JDIMENSION>(source->Height());
-        info.input_components = 3;
-        info.in_color_space = JCS_EXT_BGR;  // RGB samples, in our byte order
-        compressor.SetDefaults();
-        compressor.SetQuality(quality_);
-        if (grayOutput_) compressor.SetGrayscale();
-        if (progressiveSave_) compressor.SetProgressive();
-        compressor.Start();
-        compressor.WriteRows(source->ScanLine(0), source->RowStride(), source->Height());
-        compressor.Finish();
-    }
+    data->Bytes = EncodeJpeg(*bitmap_, {quality_, grayOutput_, progressiveSave_}, [this, whole](int percent) {
+        Progress(TProgressStage::psRunning, static_cast<uint8_t>(percent), whole);
+    });
+    data->Width = bitmap_->Width();
+    data->Height = bitmap_->Height();
     data->Grayscale = grayOutput_;
     data_ = std::move(data);
     Progress(TProgressStage::psEnding, 100, whole);

@@ -3,19 +3,13 @@
 #include <algorithm>
 
 #include "graphics/bitmap.h"
-#include "jpeg/jpeg_image.h"
+#include "jpeg/jpeg_encoder.h"
 
 LimitedJpeg EncodeJpegWithinLimit(TBitmap& bitmap, int quality, int limitKB) {
     const int64_t limit = static_cast<int64_t>(limitKB) * 1024;
-    TJPEGImage jpg;
-    jpg.SetQuality(quality);  // a quality outside 1..100 fails here, as without a limit
-    jpg.SetGrayOutput(false);
-    jpg.SetProgressiveSave(false);
-    jpg.AssignBitmap(bitmap);  // one copy; every trial encodes from it
+    // A quality outside 1..100 fails in the first trial, as without a limit.
     auto encode = [&](int q) {
-        jpg.SetQuality(q);
-        jpg.EncodeData();
-        const ByteBuffer& bytes = jpg.Data().Bytes;
+        const ByteBuffer bytes = EncodeJpeg(bitmap, {q, false, false});
         return std::vector<uint8_t>(bytes.begin(), bytes.end());
     };
 
