@@ -247,7 +247,8 @@ void ResampleFromRing(const TBitmap& ring, int height, RowsReady& rows, TBitmap&
     if (target.PixelFormat() != TPixelFormat::pf24bit) target.SetPixelFormat(TPixelFormat::pf24bit);
     imageops::ResamplePasses({ring.Bits(), ring.RowStride(), ring.Height()}, ring.Width(), height, plan.horizontal,
                              plan.vertical, {target.Bits(), target.RowStride()}, 1, options.allowWideVectors, &rows,
-                             options.prepareSourceRow ? &options.prepareSourceRow : nullptr);
+                             options.prepareSourceRow ? &options.prepareSourceRow : nullptr,
+                             options.targetRowsDone ? &options.targetRowsDone : nullptr);
 }
 
 void ResampleBitmap(TBitmap& source, TBitmap& target, FilterKernel kernel, float support,
@@ -277,9 +278,11 @@ void ResampleBitmap(TBitmap& source, TBitmap& target, FilterKernel kernel, float
 
     // The threads split the target's rows; each makes the intermediate rows its rows need.
     const double work = double(SH) * DW * 3 * horizontal.taps + double(DH) * DW * 3 * vertical.taps;
-    const int threads =
-        prepare ? 1 : imageops::ChooseThreadCount(options.threads, work, kMinWorkPerThread, (DH + 7) / 8);
+    const TargetRowsHook* rowsDone = options.targetRowsDone ? &options.targetRowsDone : nullptr;
+    const int threads = prepare || rowsDone
+                            ? 1
+                            : imageops::ChooseThreadCount(options.threads, work, kMinWorkPerThread, (DH + 7) / 8);
     imageops::ResamplePasses({from->Bits(), from->RowStride()}, SW, SH, horizontal, vertical,
                              {target.Bits(), target.RowStride()}, threads, options.allowWideVectors,
-                             options.sourceRows, prepare);
+                             options.sourceRows, prepare, rowsDone);
 }

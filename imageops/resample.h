@@ -38,6 +38,11 @@ void ResampleBitmap(TBitmap& source, TBitmap& target, FilterKernel kernel, float
 // there (a colour conversion done beside the decoding). Rows never read may be left out.
 using SourceRowHook = std::function<void(int y)>;
 
+// Called with n once target rows 0..n-1 are final, as they come, on the resampling thread (which
+// is then the only one): the caller may read those rows there, to encode them while the rest
+// is still being made.
+using TargetRowsHook = std::function<void(int rows)>;
+
 // How the work is spread; the result is the same byte for byte whatever is chosen.
 struct ResampleOptions {
     // 0: every core for large pictures, one thread for small ones; n > 0: exactly n threads
@@ -56,6 +61,8 @@ struct ResampleOptions {
     // picture stored turned, so that the result turned upright is that of the upright picture.
     bool mirrorColumns = false;
     bool mirrorRows = false;
+    // Sets the resampling to one thread.
+    TargetRowsHook targetRowsDone = {};
 };
 void ResampleBitmap(TBitmap& source, TBitmap& target, FilterKernel kernel, float support,
                     const ResampleOptions& options);

@@ -253,7 +253,7 @@ bool HaveWideVectors() {
 
 void ResamplePasses(PassImage source, int width, int rows, const TapTable& horizontal, const TapTable& vertical,
                     PassTarget target, int threads, bool wideVectors, RowsReady* sourceRows,
-                    const SourceRowHook* prepareRow) {
+                    const SourceRowHook* prepareRow, const TargetRowsHook* rowsDone) {
     if (width < 1 || rows < 1 || horizontal.outputs < 1 || vertical.outputs < 1) return;
 
     // Horizontal: the highest column each output prefix reads, and the ring of column slots.
@@ -312,6 +312,7 @@ void ResamplePasses(PassImage source, int width, int rows, const TapTable& horiz
     }
     if (prepareRow && (!sourceRows || threads != 1))
         throw EInvalidGraphicOperation("Source rows are prepared only as they come, on one thread");
+    if (rowsDone && threads != 1) throw EInvalidGraphicOperation("Target rows are told as they come, on one thread");
     // Rows prepared so far; rows released unread are never prepared (a ring may hold others
     // in their place by then).
     int prepared = 0;
@@ -352,6 +353,7 @@ void ResamplePasses(PassImage source, int width, int rows, const TapTable& horiz
             }
             verticalRow(vertical.weight.data() + size_t(i) * VK, static_cast<int>(VK), tapRows.data(),
                         static_cast<int>(rowBytes), target.bits + size_t(i) * target.stride);
+            if (rowsDone) (*rowsDone)(static_cast<int>(i + 1));
         }
     });
 }

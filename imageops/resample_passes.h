@@ -44,7 +44,7 @@ struct PassTarget {
 // only) is called as ResampleOptions::prepareSourceRow says.
 void ResamplePasses(PassImage source, int width, int rows, const TapTable& horizontal, const TapTable& vertical,
                     PassTarget target, int threads, bool wideVectors, RowsReady* sourceRows = nullptr,
-                    const SourceRowHook* prepareRow = nullptr);
+                    const SourceRowHook* prepareRow = nullptr, const TargetRowsHook* rowsDone = nullptr);
 
 // The rows a ring of source rows must hold for these vertical taps over `rows` source rows.
 int SourceRingRows(const TapTable& vertical, int rows);

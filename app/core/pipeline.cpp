@@ -30,6 +30,7 @@
 #include "imageops/rows_ready.h"
 #include "icc/colour_profile.h"
 #include "gif/gif_image.h"
+#include "jpeg/jpeg_encoder.h"
 #include "jpeg/jpeg_image.h"
 #include "readers/ole_graphic.h"
 #include "readers/png_writer.h"
@@ -310,12 +311,8 @@ EWriteError ReservedResult::WriteFailure() const {
 bool SaveResult(TBitmap& bitmap, TStream& stream, const std::string& extension, int quality) {
     const std::string lower = LowerCase(extension);
     if (lower == ".jpg") {
-        TJPEGImage jpg;
-        jpg.SetQuality(quality);
-        jpg.SetGrayOutput(false);
-        jpg.SetProgressiveSave(false);
-        jpg.AssignBitmap(bitmap);
-        jpg.WritePicture(stream);
+        const ByteBuffer bytes = EncodeJpeg(bitmap, {quality, false, false});
+        stream.WriteBuffer(bytes.data(), bytes.size());
         return true;
     }
     if (lower == ".gif") {
@@ -459,11 +456,19 @@ const FilterEntry& ChosenFilter(PipelineHost& host) {
 }
 
 std::atomic<int64_t> followedDecodings{0};
+std::atomic<int64_t> streamedEncodings{0};
+
+// A result file encoded while its rows were made, and the quality it was encoded at.
+struct StreamedJpeg {
+    ByteBuffer bytes;
+    int quality = 0;
+};
 
 // A load whose decoding the resampler followed: the stored working bitmap (none when the host
 // shows no thumbnails: the rows went through a ring), its size and pending orientation, the
-// resampled picture (as stored, not turned upright yet), and the resampler's own failure (if
-// any) to be raised where the resampling comes in turn.
+// resampled picture (as stored, not turned upright yet), the resampler's own failure (if any)
+// to be raised where the resampling comes in turn, and for a result that is the resampled
+// picture as it stands, its JPEG file.
 struct FollowedLoad {
     std::unique_ptr<TBitmap> converted;
     int width = 0;
@@ -471,7 +476,25 @@ struct FollowedLoad {
     int orientation = 1;
     std::unique_ptr<TBitmap> target;
     std::exception_ptr resampleError;
+    std::optional<StreamedJpeg> encoded;
 };
+
+// A result that is the resampled picture itself (nothing to turn), to be written as a JPEG
+// without a size limit, is encoded row by row as the resampler makes it, on the resampler's
+// thread, which waits for the decoder much of the time: the encoding then costs the batch
+// next to nothing. Null for any other result, and when the encoder cannot start (the save
+// then encodes it again, and reports the failure at its own place).
+std::unique_ptr<JpegRowEncoder> StreamedResultEncoder(PipelineHost& host, const std::string& path, int orientation,
+                                                      ResampleSize size) {
+    const TSettingsRecord& settings = host.Settings();
+    if (orientation != 1 || host.CurrentScaleChoice().RotationIndex >= 1 || settings.MaxJPEGKB > 0) return nullptr;
+    if (LowerCase(ResultExtension(settings.OutputType, path)) != ".jpg") return nullptr;
+    try {
+        return std::make_unique<JpegRowEncoder>(size.width, size.height, JpegEncoding{settings.JPEGQuality});
+    } catch (...) {
+        return nullptr;
+    }
+}
 
 // A JPEG that is to be resampled is decoded on a thread of its own, its colours converted to
 // sRGB row by row as they come, while the resampler follows it on this one: the two no longer
@@ -481,9 +504,10 @@ struct FollowedLoad {
 // steps in turn, and so are the host calls: the decoding's warnings and failure come out
 // after the load's progress step, where the decoding in turn would have given them. nullopt
 // (and nothing done) for any other picture, and for a profile that cannot be used (its
-// warning is the steps' own): the steps then run in turn.
+// warning is the steps' own): the steps then run in turn. decoding (may be empty) is called
+// once the decoder runs.
 std::optional<FollowedLoad> FollowDecoding(PipelineHost& host, TPicture& picture, const std::string& path,
-                                           std::vector<std::string>* damage) {
+                                           std::vector<std::string>* damage, const std::function<void()>& decoding) {
     if (!LookAheadEnabled()) return std::nullopt;
     auto* jpg = dynamic_cast<TJPEGImage*>(picture.Graphic());
     if (!jpg || !jpg->DecodesToPlainRows()) return std::nullopt;
@@ -524,6 +548,7 @@ std::optional<FollowedLoad> FollowDecoding(PipelineHost& host, TPicture& picture
     load.width = w;
     load.height = h;
     load.orientation = orientation;
+    std::unique_ptr<JpegRowEncoder> encoder = StreamedResultEncoder(host, path, orientation, size);
     std::unique_ptr<TGraphic> graphic = picture.TakeGraphic();
     std::optional<RowProducer> started;
     try {
@@ -546,6 +571,7 @@ std::optional<FollowedLoad> FollowDecoding(PipelineHost& host, TPicture& picture
         return std::nullopt;
     }
     followedDecodings.fetch_add(1, std::memory_order_relaxed);
+    if (decoding) decoding();
     int convertedRows = 0;  // rows 0..convertedRows-1 are in sRGB
     {
         RowProducer& decoder = *started;
@@ -555,6 +581,16 @@ std::optional<FollowedLoad> FollowDecoding(PipelineHost& host, TPicture& picture
             options.prepareSourceRow = [&](int y) {
                 colours->Row(rows->ScanLine(y % ringRows), w);
                 convertedRows = y + 1;
+            };
+        if (encoder)
+            options.targetRowsDone = [&](int done) {
+                if (!encoder) return;
+                try {
+                    const int from = encoder->RowsWritten();
+                    encoder->Write(load.target->ScanLine(from), load.target->RowStride(), done - from);
+                } catch (...) {
+                    encoder.reset();  // the save encodes the result again and meets the failure there
+                }
             };
         try {
             load.target = std::make_unique<TBitmap>(size.width, size.height, TPixelFormat::pf24bit);
@@ -570,6 +606,11 @@ std::optional<FollowedLoad> FollowDecoding(PipelineHost& host, TPicture& picture
         } catch (...) {
             load.resampleError = std::current_exception();
         }
+        if (encoder && !load.resampleError && encoder->RowsWritten() == size.height) try {
+                load.encoded = StreamedJpeg{encoder->Finish(), host.Settings().JPEGQuality};
+            } catch (...) {
+            }
+        encoder.reset();
         // However the resampler ended, the decoder must not wait for room in the ring.
         decoder.Rows().Release(INT_MAX);
         decoder.Join();
@@ -587,8 +628,23 @@ std::optional<FollowedLoad> FollowDecoding(PipelineHost& host, TPicture& picture
     return load;
 }
 
+// Whether the resampler will most likely follow the file's decoding: it is named as a JPEG,
+// and is to be resized. A guess, which costs only time when it is wrong.
+bool LikelyFollowed(PipelineHost& host, const std::string& path) {
+    if (host.CurrentScaleChoice().Scale == ScaleMode::FullSize) return false;
+    const size_t dot = path.find_last_of("./");
+    if (dot == std::string::npos || path[dot] != '.') return false;
+    const std::string extension = LowerCase(path.substr(dot));
+    return extension == ".jpg" || extension == ".jpeg" || extension == ".jpe" || extension == ".jfif";
+}
+
 // lookAhead (may be null) holds the file read ahead and is given the next one (nextPath, ""
-// for none) as soon as this file's source is in memory.
+// for none) as soon as this file's decoding starts, if the resampler follows it: the two
+// decoders then share the cores. Otherwise it is given the next file once this file's source
+// is in memory, unless the next file is likely to be followed: read in its turn, it reads the
+// one after it ahead. Either way the file read ahead is the second picture in
+// memory. (A JPEG's decoding is one core's work that cannot be split; two at once are what
+// keeps both cores busy.)
 // damage (may be null: shown as warnings then) collects what the load found damaged; only
 // the loading itself is watched, not the host calls between its steps.
 FileResult RunFile(PipelineHost& host, const std::string& path, FileTrack& track,
@@ -611,7 +667,9 @@ FileResult RunFile(PipelineHost& host, const std::string& path, FileTrack& track
             DamageCollector collect(damage);
             picture.LoadPictureFile(path);
         }
-        followed = FollowDecoding(host, picture, path, damage);
+        followed = FollowDecoding(host, picture, path, damage, [&] {
+            if (lookAhead && !nextPath.empty()) lookAhead->Start(nextPath);
+        });
         if (followed) {
             loaded.bitmap = std::move(followed->converted);
             loaded.orientation = followed->orientation;
@@ -625,7 +683,7 @@ FileResult RunFile(PipelineHost& host, const std::string& path, FileTrack& track
         }
     }
     // At most two files in memory: this one and the one read ahead.
-    if (lookAhead && !nextPath.empty()) lookAhead->Start(nextPath);
+    if (lookAhead && !nextPath.empty() && !followed && !LikelyFollowed(host, nextPath)) lookAhead->Start(nextPath);
     if (loaded.bitmap) {
         width = loaded.bitmap->Width();
         height = loaded.bitmap->Height();
@@ -663,6 +721,8 @@ FileResult RunFile(PipelineHost& host, const std::string& path, FileTrack& track
     target = MadeUpright(std::move(target), orientation);
     host.StepProgress();
 
+    // Nothing was turned: the result is the resampled picture, as a streamed encoding saw it.
+    const bool asResampled = orientation == 1 && choice.RotationIndex < 1;
     std::unique_ptr<TBitmap> result;
     if (choice.RotationIndex >= 1) result = RotateBitmap(choice.RotationIndex, *target);
     if (result)
@@ -702,6 +762,10 @@ FileResult RunFile(PipelineHost& host, const std::string& path, FileTrack& track
             LimitedJpeg fit = EncodeJpegWithinLimit(*result, settings.JPEGQuality, settings.MaxJPEGKB);
             reserved->Stream().WriteBytes(fit.Bytes);
             limited = fit.Outcome;
+        } else if (asResampled && followed && followed->encoded && followed->encoded->quality == settings.JPEGQuality &&
+                   LowerCase(extension) == ".jpg") {
+            reserved->Stream().WriteBuffer(followed->encoded->bytes.data(), followed->encoded->bytes.size());
+            streamedEncodings.fetch_add(1, std::memory_order_relaxed);
         } else {
             SaveResult(*result, reserved->Stream(), extension, settings.JPEGQuality);
         }
@@ -721,6 +785,7 @@ TBitmap BlankThumbnail() { return TBitmap(kThumbnailWidth, kThumbnailHeight, TPi
 }  // namespace
 
 int64_t FollowedDecodingCount() { return followedDecodings.load(std::memory_order_relaxed); }
+int64_t StreamedEncodingCount() { return streamedEncodings.load(std::memory_order_relaxed); }
 
 bool ProcessFile(PipelineHost& host, const std::string& path) {
     FileTrack track;

@@ -120,6 +120,8 @@ bool ProcessFile(PipelineHost& host, const std::string& path);
 // How many loads so far were decoded on a thread of their own with the resampler following;
 // for tests that must know that this path was taken.
 int64_t FollowedDecodingCount();
+// How many results so far were written as encoded while they were resampled; for tests too.
+int64_t StreamedEncodingCount();
 
 // "2 of 9 files could not be converted:" and a line "name: reason" for each failure.
 std::string FailureListText(const std::vector<FileFailure>& failures, size_t fileCount);

@@ -303,28 +303,32 @@ TEST_F(LookAheadTest, ResamplingThatFollowsTheDecodingMatchesTheSequentialPath) 
     WriteBytes(src.file("p3o8.jpg"), AsPhoneSaves(whole, 8, p3));
     WriteBytes(src.file("p3o2.jpg"), AsPhoneSaves(FileBytes(src.file("odd.jpg")), 2, p3));
     WriteBytes(src.file("p3cut.jpg"), AsPhoneSaves(whole.substr(0, whole.size() * 11 / 20), 5, p3));
+    WriteBytes(src.file("p3cutupright.jpg"), AsPhoneSaves(whole.substr(0, whole.size() * 3 / 5), 1, p3));
 
     struct FollowCase {
         const char* name;
         std::vector<std::string> files;
         Case settings;
         bool follows;  // the streamed path is taken at least once
+        bool encodesAsItGoes = false;  // a result is written as encoded while resampled
     };
     const std::vector<std::string> all = {"big.jpg", "cut.jpg", "tail.jpg", "scan.jpg", "odd.jpg"};
     const FollowCase batches[] = {
-        {"whole, jpg, lanczos3", {"big.jpg"}, {"", 2, 5, 0, ScaleMode::HalfSize}, true},
+        {"whole, jpg, lanczos3", {"big.jpg"}, {"", 2, 5, 0, ScaleMode::HalfSize}, true, true},
         {"whole, bmp, mitchell, turned", {"big.jpg"}, {"", 1, 6, 1, ScaleMode::QuarterSize}, true},
         {"whole, full size", {"big.jpg"}, {"", 1, 0, 0, ScaleMode::FullSize}, false},
         {"odd size, gif, bell", {"odd.jpg"}, {"", 3, 3, 3, ScaleMode::HalfSize}, true},
+        {"odd size, jpg, triangle", {"odd.jpg"}, {"", 2, 1, 0, ScaleMode::QuarterSize}, true, true},
         {"cut short, bmp, triangle", {"cut.jpg"}, {"", 1, 1, 0, ScaleMode::HalfSize}, true},
         {"fails at the end, jpg, box", {"tail.jpg"}, {"", 2, 0, 0, ScaleMode::HalfSize}, true},
         {"fails before the first row", {"scan.jpg"}, {"", 1, 4, 2, ScaleMode::QuarterSize}, true},
-        {"all, going on past failures", all, {"", 2, 5, 0, ScaleMode::HalfSize}, true},
+        {"all, going on past failures", all, {"", 2, 5, 0, ScaleMode::HalfSize}, true, true},
         {"all, stopping at the first", all, {"", 1, 2, 0, ScaleMode::HalfSize, true}, true},
         {"orientation 6, jpg, lanczos3", {"o6.jpg"}, {"", 2, 5, 0, ScaleMode::HalfSize}, true},
         {"orientation 8 and P3, bmp, mitchell, turned", {"p3o8.jpg"}, {"", 1, 6, 1, ScaleMode::QuarterSize}, true},
         {"mirrored, P3, odd size, gif, bell", {"p3o2.jpg"}, {"", 3, 3, 3, ScaleMode::HalfSize}, true},
         {"transposed, P3, cut short", {"p3cut.jpg"}, {"", 1, 1, 0, ScaleMode::HalfSize}, true},
+        {"upright, P3, cut short, jpg", {"p3cutupright.jpg"}, {"", 2, 5, 0, ScaleMode::HalfSize}, true, true},
         {"oriented, full size", {"p3o8.jpg"}, {"", 1, 0, 2, ScaleMode::FullSize}, false},
         {"phone pictures in one batch", {"o6.jpg", "p3o8.jpg", "p3o2.jpg"}, {"", 1, 5, 0, ScaleMode::HalfSize}, true},
     };
@@ -334,9 +338,10 @@ TEST_F(LookAheadTest, ResamplingThatFollowsTheDecodingMatchesTheSequentialPath) 
             paths.clear();
             for (const std::string& f : b.files) paths.push_back(src.file(f));
             const BatchRun sequential = Batch(b.settings, false, {}, thumbnails);
-            const int64_t before = FollowedDecodingCount();
+            const int64_t before = FollowedDecodingCount(), encodedBefore = StreamedEncodingCount();
             const BatchRun followed = Batch(b.settings, true, {}, thumbnails);
             EXPECT_EQ(FollowedDecodingCount() > before, b.follows);
+            EXPECT_EQ(StreamedEncodingCount() > encodedBefore, b.encodesAsItGoes);
             ExpectSameRuns(sequential, followed);
             EXPECT_NE(sequential.events.size(), 0u);
         }
