@@ -89,3 +89,29 @@ TEST(ReadRest, TheUnfilledBufferReadsAsThePlainOne) {
         EXPECT_EQ(Outcome(cut, buffer), std::string("error: ") + kStreamReadError);
     }
 }
+
+// Buffers past the size that is mapped on huge pages: growing into one, copying, shrinking
+// out of one and reading a file into one keep every byte.
+TEST(ReadRest, LargeBuffersKeepTheirBytes) {
+    std::vector<uint8_t> pattern(size_t(5) << 20);
+    for (size_t i = 0; i < pattern.size(); ++i) pattern[i] = static_cast<uint8_t>(i * 2654435761u >> 13);
+    ByteBuffer grown;
+    for (size_t at = 0; at < pattern.size(); at += 4096)
+        grown.insert(grown.end(), pattern.begin() + ptrdiff_t(at), pattern.begin() + ptrdiff_t(at + 4096));
+    EXPECT_TRUE(std::equal(grown.begin(), grown.end(), pattern.begin(), pattern.end()));
+    ByteBuffer copy = grown;
+    grown.clear();
+    grown.shrink_to_fit();
+    copy.resize(1000);
+    copy.shrink_to_fit();
+    EXPECT_TRUE(std::equal(copy.begin(), copy.end(), pattern.begin()));
+
+    testsupport::TempDir dir;
+    const std::string path = dir.file("big.bin");
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(pattern.data()),
+                                                static_cast<std::streamsize>(pattern.size()));
+    TFileStream file(path, TFileStream::Mode::OpenRead);
+    file.SetPosition(3);
+    const ByteBuffer read = file.ReadRestBuffer();
+    EXPECT_TRUE(std::equal(read.begin(), read.end(), pattern.begin() + 3, pattern.end()));
+}

@@ -25,6 +25,7 @@ struct Outcome {
     std::string consumer;        // what the resampler threw, "" for nothing
     std::string producer;        // what Finish rethrew, "" for nothing
     std::vector<std::string> warnings;
+    std::vector<uint8_t> told;  // the target's rows as they were when told final
 };
 
 // Copies `finished` into a fresh bitmap band by band on a producer thread (stopping after
@@ -68,9 +69,16 @@ Outcome Follow(const TBitmap& finished, int width, int height, const FilterEntry
         ResampleOptions options;
         options.threads = threads;
         options.sourceRows = &producer.Rows();
+        // Told rows would make the resampler keep to one thread: only where it has one anyway.
+        if (threads <= 1)
+            options.targetRowsDone = [&](int rows) {
+                for (int y = int(outcome.told.size()) / (width * 3); y < rows; ++y)
+                    outcome.told.insert(outcome.told.end(), target.ScanLine(y), target.ScanLine(y) + width * 3);
+            };
         try {
             if (ring)
-                ResampleFromRing(source, finished.Height(), producer.Rows(), target, filter.kernel, filter.support);
+                ResampleFromRing(source, finished.Height(), producer.Rows(), target, filter.kernel, filter.support,
+                                 options);
             else
                 ResampleBitmap(source, target, filter.kernel, filter.support, options);
         } catch (const std::exception& error) {
@@ -117,6 +125,7 @@ TEST(RowsReady, ResamplerFollowingAProducerGivesTheSameBytes) {
         EXPECT_EQ(got.consumer, "");
         EXPECT_EQ(got.producer, "");
         EXPECT_TRUE(got.bytes == wantBytes) << "resampled bytes differ";
+        if (c.threads <= 1) EXPECT_TRUE(got.told == wantBytes) << "rows told final differ";
         EXPECT_EQ(got.warnings, (std::vector<std::string>{"first", "last"}));
     }
 }
