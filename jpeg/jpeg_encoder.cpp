@@ -40,6 +40,8 @@ ByteBuffer JpegRowEncoder::Finish() {
 }
 
 ByteBuffer EncodeJpeg(const TBitmap& bitmap, const JpegEncoding& encoding, std::function<void(int)> onProgress) {
+    if (encoding.quality < 1 || encoding.quality > 100) throw ERangeError();
+    if (bitmap.Width() == 0 || bitmap.Height() == 0) return {};  // as a TJPEGImage saves an empty bitmap
     const TPixelFormat format = bitmap.PixelFormat();
     if (format != TPixelFormat::pf24bit && format != TPixelFormat::pfDevice) {
         TBitmap converted(bitmap);
@@ -47,6 +49,6 @@ ByteBuffer EncodeJpeg(const TBitmap& bitmap, const JpegEncoding& encoding, std::
         return EncodeJpeg(converted, encoding, std::move(onProgress));
     }
     JpegRowEncoder encoder(bitmap.Width(), bitmap.Height(), encoding, std::move(onProgress));
-    if (bitmap.Height() > 0) encoder.Write(bitmap.ScanLine(0), bitmap.RowStride(), bitmap.Height());
+    encoder.Write(bitmap.ScanLine(0), bitmap.RowStride(), bitmap.Height());
     return encoder.Finish();
 }

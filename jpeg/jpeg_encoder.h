@@ -41,6 +41,7 @@ private:
     int rows_ = 0;
 };
 
-// The file for a bitmap of any pixel format (other than 24-bit through a converted copy).
+// The file for a bitmap of any pixel format (other than 24-bit through a converted copy); no
+// bytes for an empty bitmap.
 ByteBuffer EncodeJpeg(const TBitmap& bitmap, const JpegEncoding& encoding,
                       std::function<void(int percent)> onProgress = {});

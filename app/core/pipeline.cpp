@@ -641,10 +641,10 @@ bool LikelyFollowed(PipelineHost& host, const std::string& path) {
 // lookAhead (may be null) holds the file read ahead and is given the next one (nextPath, ""
 // for none) as soon as this file's decoding starts, if the resampler follows it: the two
 // decoders then share the cores. Otherwise it is given the next file once this file's source
-// is in memory, unless the next file is likely to be followed: read in its turn, it reads the
-// one after it ahead. Either way the file read ahead is the second picture in
-// memory. (A JPEG's decoding is one core's work that cannot be split; two at once are what
-// keeps both cores busy.)
+// is in memory, unless the next file is likely to be followed: read in its turn, that one
+// reads the one after it ahead. Either way the file read ahead is the second picture in
+// memory. (A JPEG's decoding is one core's work that cannot be split; two at once keep both
+// cores busy.)
 // damage (may be null: shown as warnings then) collects what the load found damaged; only
 // the loading itself is watched, not the host calls between its steps.
 FileResult RunFile(PipelineHost& host, const std::string& path, FileTrack& track,
@@ -682,7 +682,8 @@ FileResult RunFile(PipelineHost& host, const std::string& path, FileTrack& track
             loaded = WorkingBitmapAsStored(picture.TakeGraphic(), UprightOptions{host.Settings().AutoOrient}, path);
         }
     }
-    // At most two files in memory: this one and the one read ahead.
+    // At most two files in memory: this one and the one read ahead (started already for a
+    // followed one).
     if (lookAhead && !nextPath.empty() && !followed && !LikelyFollowed(host, nextPath)) lookAhead->Start(nextPath);
     if (loaded.bitmap) {
         width = loaded.bitmap->Width();
