@@ -27,12 +27,14 @@ JpegRowEncoder::JpegRowEncoder(int width, int height, const JpegEncoding& encodi
 JpegRowEncoder::~JpegRowEncoder() = default;
 
 void JpegRowEncoder::Write(const uint8_t* firstRow, size_t stride, int count) {
-    if (count > height_ - rows_) throw EInvalidGraphicOperation("More JPEG rows than the picture has");
+    if (!compressor_) throw EInvalidGraphicOperation("The JPEG is finished already");
+    if (count < 0 || count > height_ - rows_) throw EInvalidGraphicOperation("More JPEG rows than the picture has");
     compressor_->WriteRows(firstRow, stride, count);
     rows_ += count;
 }
 
 ByteBuffer JpegRowEncoder::Finish() {
+    if (!compressor_) throw EInvalidGraphicOperation("The JPEG is finished already");
     if (rows_ != height_) throw EInvalidGraphicOperation("A JPEG finished before its last row");
     compressor_->Finish();
     compressor_.reset();

@@ -1,5 +1,5 @@
 // Rows handed to the encoder a few at a time make the file the whole bitmap makes, and the
-// encoder refuses to be given too many rows or to finish early.
+// encoder refuses to be given too many rows, to finish early or to go on once finished.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -39,4 +39,7 @@ TEST(JpegRowEncoder, WrongRowCountsAndQualitiesFail) {
     extra.Write(picture.ScanLine(0), picture.RowStride(), 8);
     EXPECT_THROW(extra.Write(picture.ScanLine(0), picture.RowStride(), 1), EInvalidGraphicOperation);
     EXPECT_EQ(extra.RowsWritten(), 8);
+    EXPECT_FALSE(extra.Finish().empty());
+    EXPECT_THROW(extra.Finish(), EInvalidGraphicOperation);
+    EXPECT_THROW(extra.Write(picture.ScanLine(0), picture.RowStride(), 0), EInvalidGraphicOperation);
 }
