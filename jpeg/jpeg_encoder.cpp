@@ -8,7 +8,7 @@
 
 JpegRowEncoder::JpegRowEncoder(int width, int height, const JpegEncoding& encoding,
                                std::function<void(int)> onProgress)
-    : height_(height) {
+    : encoding_(encoding), height_(height) {
     if (encoding.quality < 1 || encoding.quality > 100) throw ERangeError();
     compressor_ = std::make_unique<jpegbinding::Compressor>(bytes_);
     if (onProgress) compressor_->SetProgressHandler(std::move(onProgress));

@@ -31,10 +31,12 @@ public:
 
     void Write(const uint8_t* firstRow, size_t stride, int count);
     int RowsWritten() const { return rows_; }
+    const JpegEncoding& Encoding() const { return encoding_; }
     // The file, once every row is written.
     ByteBuffer Finish();
 
 private:
+    JpegEncoding encoding_;
     ByteBuffer bytes_;  // before the compressor, which writes into it
     std::unique_ptr<jpegbinding::Compressor> compressor_;
     int height_ = 0;

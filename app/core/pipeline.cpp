@@ -607,7 +607,7 @@ std::optional<FollowedLoad> FollowDecoding(PipelineHost& host, TPicture& picture
             load.resampleError = std::current_exception();
         }
         if (encoder && !load.resampleError && encoder->RowsWritten() == size.height) try {
-                load.encoded = StreamedJpeg{encoder->Finish(), host.Settings().JPEGQuality};
+                load.encoded = StreamedJpeg{encoder->Finish(), encoder->Encoding().quality};
             } catch (...) {
             }
         encoder.reset();
@@ -628,14 +628,13 @@ std::optional<FollowedLoad> FollowDecoding(PipelineHost& host, TPicture& picture
     return load;
 }
 
-// Whether the resampler will most likely follow the file's decoding: it is named as a JPEG,
-// and is to be resized. A guess, which costs only time when it is wrong.
+// Whether the resampler will most likely follow the file's decoding: its extension is read as
+// a JPEG (the lookup the load makes), and it is to be resized. A guess, which costs only time
+// when it is wrong.
 bool LikelyFollowed(PipelineHost& host, const std::string& path) {
     if (host.CurrentScaleChoice().Scale == ScaleMode::FullSize) return false;
-    const size_t dot = path.find_last_of("./");
-    if (dot == std::string::npos || path[dot] != '.') return false;
-    const std::string extension = LowerCase(path.substr(dot));
-    return extension == ".jpg" || extension == ".jpeg" || extension == ".jpe" || extension == ".jfif";
+    const TGraphicClass named = PictureFormatTable().FindPictureClass(ExtractExtension(path));
+    return named && named->InheritsFrom(&TJPEGImage::ClassInfo);
 }
 
 // lookAhead (may be null) holds the file read ahead and is given the next one (nextPath, ""
