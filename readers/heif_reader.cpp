@@ -1,7 +1,5 @@
 #include "readers/heif_reader.h"
 
-#include <libheif/heif.h>
-
 #include <algorithm>
 #include <climits>
 #include <cstring>
@@ -13,6 +11,7 @@
 #include "graphics/size_check.h"
 #include "graphics/stream.h"
 #include "readers/heif_canvas.h"
+#include "readers/heif_library.h"
 
 IMBRIX_DEFINE_GRAPHIC_CLASS(THEIFGraphic, TGraphicReader);
 
@@ -47,16 +46,16 @@ bool HasHEIFBrand(ByteReader r) {
 }
 
 struct ContextFree {
-    void operator()(heif_context* c) const { heif_context_free(c); }
+    void operator()(heif_context* c) const { Heif().heif_context_free(c); }
 };
 struct HandleRelease {
-    void operator()(heif_image_handle* h) const { heif_image_handle_release(h); }
+    void operator()(heif_image_handle* h) const { Heif().heif_image_handle_release(h); }
 };
 struct ImageRelease {
-    void operator()(heif_image* i) const { heif_image_release(i); }
+    void operator()(heif_image* i) const { Heif().heif_image_release(i); }
 };
 struct OptionsFree {
-    void operator()(heif_decoding_options* o) const { heif_decoding_options_free(o); }
+    void operator()(heif_decoding_options* o) const { Heif().heif_decoding_options_free(o); }
 };
 
 [[noreturn]] void RaiseHeifError(const heif_error& error) {
@@ -93,24 +92,24 @@ struct PrimaryImage {
 PrimaryImage OpenPrimary(std::span<const uint8_t> file) {
     if (!HasHEIFBrand(ByteReader(file))) RaiseReaderErrorFmt(gesInvalidImage, kHEIFLabel);
     PrimaryImage p;
-    p.context.reset(heif_context_alloc());
+    p.context.reset(Heif().heif_context_alloc());
     if (!p.context) throw EOutOfResources("Out of memory");
     // Sides beyond the pixel limit can never pass our own check; libheif then refuses such
     // files while parsing, before it sets anything up for them.
     const uint64_t side = std::min<uint64_t>(CurrentPictureLimits().maxPixels, INT_MAX);
-    heif_context_set_maximum_image_size_limit(p.context.get(), static_cast<int>(side));
-    Check(heif_context_read_from_memory_without_copy(p.context.get(), file.data(), file.size(), nullptr));
+    Heif().heif_context_set_maximum_image_size_limit(p.context.get(), static_cast<int>(side));
+    Check(Heif().heif_context_read_from_memory_without_copy(p.context.get(), file.data(), file.size(), nullptr));
     heif_image_handle* handle = nullptr;
-    Check(heif_context_get_primary_image_handle(p.context.get(), &handle));
+    Check(Heif().heif_context_get_primary_image_handle(p.context.get(), &handle));
     p.handle.reset(handle);
     return p;
 }
 
 void FillProperties(TImageProperties& properties, heif_image_handle* handle) {
-    properties.Width = static_cast<uint32_t>(std::max(0, heif_image_handle_get_width(handle)));
-    properties.Height = static_cast<uint32_t>(std::max(0, heif_image_handle_get_height(handle)));
-    properties.HasAlpha = heif_image_handle_has_alpha_channel(handle) != 0;
-    const int bits = heif_image_handle_get_luma_bits_per_pixel(handle);
+    properties.Width = static_cast<uint32_t>(std::max(0, Heif().heif_image_handle_get_width(handle)));
+    properties.Height = static_cast<uint32_t>(std::max(0, Heif().heif_image_handle_get_height(handle)));
+    properties.HasAlpha = Heif().heif_image_handle_has_alpha_channel(handle) != 0;
+    const int bits = Heif().heif_image_handle_get_luma_bits_per_pixel(handle);
     properties.BitsPerSample = static_cast<uint8_t>(bits > 0 && bits <= 16 ? bits : 8);
     properties.SamplesPerPixel = properties.HasAlpha ? 4 : 3;
     properties.BitsPerPixel = static_cast<uint8_t>(std::min(255, properties.BitsPerSample * properties.SamplesPerPixel));
@@ -154,7 +153,7 @@ void THEIFGraphic::ReadPicture(TStream& stream) {
     const auto checkDecodeSize = [](int64_t width, int64_t height) {
         CheckPictureSize(std::max<int64_t>(width, 1), std::max<int64_t>(height, 1), 32, 4);
     };
-    checkDecodeSize(heif_image_handle_get_ispe_width(handle), heif_image_handle_get_ispe_height(handle));
+    checkDecodeSize(Heif().heif_image_handle_get_ispe_width(handle), Heif().heif_image_handle_get_ispe_height(handle));
     // So must every grid's and overlay's canvas: libheif clears it whole before decoding a tile,
     // and its size is stated apart from the size property checked above.
     for (const HeifCanvasSize& canvas : HeifDerivedCanvasSizes(data.data()))
@@ -165,18 +164,18 @@ void THEIFGraphic::ReadPicture(TStream& stream) {
     SetBitmapFormatAndSize(alpha ? TPixelFormat::pf32bit : TPixelFormat::pf24bit, Properties.Width, Properties.Height,
                            kHEIFLabel);
 
-    if (const size_t iccSize = heif_image_handle_get_raw_color_profile_size(handle); iccSize > 0) {
+    if (const size_t iccSize = Heif().heif_image_handle_get_raw_color_profile_size(handle); iccSize > 0) {
         std::vector<uint8_t> profile(CheckAllocation(iccSize, 1));
-        if (heif_image_handle_get_raw_color_profile(handle, profile.data()).code == heif_error_Ok)
+        if (Heif().heif_image_handle_get_raw_color_profile(handle, profile.data()).code == heif_error_Ok)
             IccProfile = std::move(profile);
     }
 
-    std::unique_ptr<heif_decoding_options, OptionsFree> options(heif_decoding_options_alloc());
+    std::unique_ptr<heif_decoding_options, OptionsFree> options(Heif().heif_decoding_options_alloc());
     if (!options) throw EOutOfResources("Out of memory");
     options->ignore_transformations = 0;  // crop, rotation and mirroring belong to the picture
     options->convert_hdr_to_8bit = 1;
     heif_image* decodedRaw = nullptr;
-    Check(heif_decode_image(handle, &decodedRaw, heif_colorspace_RGB,
+    Check(Heif().heif_decode_image(handle, &decodedRaw, heif_colorspace_RGB,
                             alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, options.get()));
     const std::unique_ptr<heif_image, ImageRelease> decoded(decodedRaw);
     EndProgress();
@@ -184,18 +183,18 @@ void THEIFGraphic::ReadPicture(TStream& stream) {
     const int width = Width();
     const int height = Height();
     int stride = 0;
-    const uint8_t* plane = heif_image_get_plane_readonly(decoded.get(), heif_channel_interleaved, &stride);
+    const uint8_t* plane = Heif().heif_image_get_plane_readonly(decoded.get(), heif_channel_interleaved, &stride);
     const int bytesPerPixel = alpha ? 4 : 3;
     // libheif hands back what was asked for; anything else (another size after a transform, a
     // depth it did not reduce) is refused rather than read past its rows.
-    if (!plane || heif_image_get_width(decoded.get(), heif_channel_interleaved) != width ||
-        heif_image_get_height(decoded.get(), heif_channel_interleaved) != height ||
-        heif_image_get_bits_per_pixel(decoded.get(), heif_channel_interleaved) != 8 * bytesPerPixel ||
+    if (!plane || Heif().heif_image_get_width(decoded.get(), heif_channel_interleaved) != width ||
+        Heif().heif_image_get_height(decoded.get(), heif_channel_interleaved) != height ||
+        Heif().heif_image_get_bits_per_pixel(decoded.get(), heif_channel_interleaved) != 8 * bytesPerPixel ||
         stride < width * bytesPerPixel)
         RaiseReaderErrorFmt(kDecodeFailed, kHEIFLabel, "unexpected decoded layout");
     // Premultiplied colours already hold their share of the alpha: only white's share is added,
     // and the picture is then opaque.
-    const bool premultiplied = alpha && heif_image_is_premultiplied_alpha(decoded.get());
+    const bool premultiplied = alpha && Heif().heif_image_is_premultiplied_alpha(decoded.get());
 
     ProgressRect = Rect(0, 0, width, 1);
     StartProgress(gesTransfering);
