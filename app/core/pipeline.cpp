@@ -455,6 +455,15 @@ const FilterEntry& ChosenFilter(PipelineHost& host) {
     return FilterTable[static_cast<size_t>(resampler)];
 }
 
+// The resampler writes every pixel of its target, so the target is not whitened first: that
+// would touch each of its pages on the critical path, before the first row is resampled.
+std::unique_ptr<TBitmap> ResampleTarget(int width, int height) {
+    auto target = std::make_unique<TBitmap>();
+    target->SetPixelFormat(TPixelFormat::pf24bit);
+    target->SetSizeForOverwrite(width, height);
+    return target;
+}
+
 std::atomic<int64_t> followedDecodings{0};
 std::atomic<int64_t> streamedEncodings{0};
 
@@ -573,6 +582,7 @@ std::optional<FollowedLoad> FollowDecoding(PipelineHost& host, TPicture& picture
     followedDecodings.fetch_add(1, std::memory_order_relaxed);
     if (decoding) decoding();
     int convertedRows = 0;  // rows 0..convertedRows-1 are in sRGB
+    bool abandoned = false;
     {
         RowProducer& decoder = *started;
         // The colours are converted on this side, which has less to do than the decoder.
@@ -593,7 +603,7 @@ std::optional<FollowedLoad> FollowDecoding(PipelineHost& host, TPicture& picture
                 }
             };
         try {
-            load.target = std::make_unique<TBitmap>(size.width, size.height, TPixelFormat::pf24bit);
+            load.target = ResampleTarget(size.width, size.height);
             if (ring) {
                 ResampleFromRing(*rows, h, decoder.Rows(), *load.target, filter->kernel, filter->support, options);
             } else {
@@ -603,6 +613,7 @@ std::optional<FollowedLoad> FollowDecoding(PipelineHost& host, TPicture& picture
             }
         } catch (const ERowsAbandoned&) {
             // The decoding failed: its own error is raised below.
+            abandoned = true;
         } catch (...) {
             load.resampleError = std::current_exception();
         }
@@ -617,6 +628,8 @@ std::optional<FollowedLoad> FollowDecoding(PipelineHost& host, TPicture& picture
         host.StepProgress();
         DamageCollector collect(damage);
         decoder.Finish();  // the decoding's warnings, then its failure
+        // A decoder that stopped short without failing left target rows unwritten.
+        if (abandoned) load.resampleError = std::make_exception_ptr(EInvalidGraphic("The picture ended before its last row"));
     }
     if (!ring) {
         // Rows the resampler did not read (or all, had it failed) are converted here, so that
@@ -712,8 +725,7 @@ FileResult RunFile(PipelineHost& host, const std::string& path, FileTrack& track
             target = std::move(loaded.bitmap);  // same size: the pixels as they are
         } else {
             const FilterEntry& filter = ChosenFilter(host);
-            target = swaps ? std::make_unique<TBitmap>(size.height, size.width, TPixelFormat::pf24bit)
-                           : std::make_unique<TBitmap>(size.width, size.height, TPixelFormat::pf24bit);
+            target = swaps ? ResampleTarget(size.height, size.width) : ResampleTarget(size.width, size.height);
             ResampleBitmap(*loaded.bitmap, *target, filter.kernel, filter.support, StoredResampling(orientation));
             loaded.bitmap.reset();
         }
