@@ -14,9 +14,9 @@
 #include "app/core/pipeline.h"
 #include "app/core/progress_text.h"
 #include "cli/batch_options.h"
+#include "cli/metafile_module.h"
 #include "graphics/errors.h"
 #include "graphics/warning_sink.h"
-#include "metafile/metafile_player.h"
 
 namespace {
 
@@ -142,7 +142,7 @@ int main(int argc, char** argv) {
 
     RegisterPictureFormats();
     // Metafiles are drawn with QtGui, on the offscreen platform made when the first one is read.
-    InstallMetafilePlayer();
+    InstallMetafileModule();
     SetWarningSink([](const std::string& message) {
         std::fprintf(stderr, "%s\n", message.c_str());
         std::fflush(stderr);

@@ -78,3 +78,5 @@ TBitmap PlayMetafile(std::span<const uint8_t> data) {
 }
 
 void InstallMetafilePlayer() { SetMetafilePlayer(&PlayMetafile); }
+
+extern "C" TMetafilePlayer ImbrixMetafilePlayer() { return &PlayMetafile; }

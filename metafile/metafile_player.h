@@ -6,6 +6,7 @@
 #include <span>
 
 #include "graphics/bitmap.h"
+#include "graphics/platform_graphics.h"
 
 // Installs the player as the metafile class's decoder. The programs call it at start-up,
 // beside the picture format registration.
@@ -14,3 +15,9 @@ void InstallMetafilePlayer();
 // The player itself. Text needs fonts, so a QGuiApplication: when the process has no Qt
 // application at all, one on the offscreen platform is made on first use.
 TBitmap PlayMetafile(std::span<const uint8_t> data);
+
+// The player's entry point when it is built as a module of its own, which imbrix-batch opens
+// only when it meets a metafile: so converting photos does not load and start Qt's GUI
+// libraries, a third of that program's start-up. Returns PlayMetafile.
+extern "C" TMetafilePlayer ImbrixMetafilePlayer();
+inline constexpr const char* kMetafilePlayerEntry = "ImbrixMetafilePlayer";

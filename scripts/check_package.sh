@@ -43,6 +43,15 @@ else
   fail "imbrix-batch failed"
 fi
 
+# imbrix-batch opens its metafile player, installed under the library folder, on the first
+# metafile; libheif, opened on the first HEIF picture, is named among the dependencies.
+if out=$("$root/usr/bin/imbrix-batch" -s full -t bmp -o "$work/out" fuzz/corpus/read_wmf/placeable.wmf); then
+  [ -s "$out" ] || fail "imbrix-batch wrote no picture for a metafile"
+else
+  fail "imbrix-batch could not draw a metafile"
+fi
+dpkg-deb -f "$deb" Depends | grep -q 'libheif1' || fail "the package does not depend on libheif1"
+
 # The window: still running after 3 seconds means it started (timeout then ends it, 124).
 # Meanwhile "imbrix FILE" hands its file to it and ends at once. A runtime folder of its
 # own keeps both away from a window the user may have open.
