@@ -21,4 +21,4 @@ best_of imbrix "$batch" -s full -q 85 -t jpg -o "$tmp/out" "$tmp/photo.heic"
 best_of heifconvert /usr/bin/heif-convert -q 85 "$tmp/photo.heic" "$tmp/out/photo.jpg"
 
 awk -v i="$imbrix_time" -v h="$heifconvert_time" -v ic="$imbrix_cpu" -v hc="$heifconvert_cpu" 'BEGIN {
-  printf "imbrix / heif-convert: wall %.2f  cpu %.2f\n", i / h, ic / hc }'
+  printf "imbrix / heif-convert: wall %.3f  cpu %.2f\n", i / h, ic / hc }'

@@ -39,6 +39,6 @@ best_of mogrify /usr/bin/mogrify -path "$tmp/out" -filter Lanczos -resize 50% -q
 
 awk -v i="$imbrix_time" -v v="$vips_time" -v m="$mogrify_time" \
     -v ic="$imbrix_cpu" -v vc="$vips_cpu" -v mc="$mogrify_cpu" -v mb="$imbrix_mb" 'BEGIN {
-  printf "imbrix / vips -P2:    wall %.2f  cpu %.2f  (goal <= 0.50)\n", i / v, ic / vc
-  printf "imbrix / mogrify:     wall %.2f  cpu %.2f\n", i / m, ic / mc
+  printf "imbrix / vips -P2:    wall %.3f  cpu %.2f  (goal <= 0.50)\n", i / v, ic / vc
+  printf "imbrix / mogrify:     wall %.3f  cpu %.2f\n", i / m, ic / mc
   printf "imbrix peak memory:   %d MB\n", mb }'

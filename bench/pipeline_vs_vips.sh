@@ -31,6 +31,6 @@ best_of imagemagick "$magick" "$src" -filter Lanczos -resize 50% -quality 85 "$t
 
 awk -v i="$imbrix_time" -v v="$vips_time" -v m="$imagemagick_time" \
     -v ic="$imbrix_cpu" -v vc="$vips_cpu" -v mc="$imagemagick_cpu" -v mb="$imbrix_mb" 'BEGIN {
-  printf "imbrix / vips:        wall %.2f  cpu %.2f  (goal <= 0.50, stretch 0.40)\n", i / v, ic / vc
-  printf "imbrix / ImageMagick: wall %.2f  cpu %.2f  (goal <= 0.30)\n", i / m, ic / mc
+  printf "imbrix / vips:        wall %.3f  cpu %.2f  (goal <= 0.50, stretch 0.40)\n", i / v, ic / vc
+  printf "imbrix / ImageMagick: wall %.3f  cpu %.2f  (goal <= 0.30)\n", i / m, ic / mc
   printf "imbrix peak memory:   %d MB (goal <= 95)\n", mb }'
