@@ -540,12 +540,14 @@ std::optional<FollowedLoad> FollowDecoding(PipelineHost& host, TPicture& picture
         ProfileOutcome outcome = ProfileOutcome::NoProfile;
         colours = RowsToSRGB::Create(jpg->IccProfile, TPixelFormat::pf24bit, &outcome);
         if (outcome == ProfileOutcome::Unusable) return std::nullopt;
-        // The ring holds what the resampler reads at once and 64 rows more, so that neither
-        // side waits for the other at every block.
+        // The ring holds what the resampler reads at once and an eighth of the picture more
+        // (at least 64 rows), so that the decoder seldom waits for room while the resampler's
+        // thread encodes a block of result rows: with 64 rows more, a 24 MP decoding took
+        // about 4 % longer.
         if (!host.ShowsThumbnails())
             ringRows = std::min(h, ResampleRingRows(h, size.height, filter->kernel, filter->support,
                                                     StoredResampling(orientation).mirrorRows) +
-                                       64);
+                                       std::max(64, h / 8));
         rows->SetPixelFormat(TPixelFormat::pf24bit);
         rows->SetSizeForOverwrite(w, ringRows);
     } catch (...) {
