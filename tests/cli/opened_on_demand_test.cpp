@@ -9,6 +9,7 @@
 #include "graphics/bitmap.h"
 #include "graphics/picture.h"
 #include "metafile/metafile_player.h"
+#include "tests/cli/full_size_batch.h"
 #include "tests/support/test_support.h"
 
 namespace fs = std::filesystem;
@@ -16,23 +17,6 @@ namespace fs = std::filesystem;
 namespace {
 
 const fs::path kSamples = fs::path(IMBRIX_TEST_SOURCE_DIR) / "fuzz/corpus/read_wmf";
-
-int Batch(const std::string& program, const testsupport::TempDir& out, const std::string& files, std::string* err) {
-    const std::string errFile = out.file("stderr.txt");
-    const int status = testsupport::RunCommand(program + " -s full -t bmp -o '" + out.path().string() + "' " + files +
-                                               " >/dev/null 2>'" + errFile + "' </dev/null");
-    const auto bytes = testsupport::ReadFile(errFile);
-    *err = std::string(bytes.begin(), bytes.end());
-    return status;
-}
-
-TBitmap LoadBmp(const fs::path& path) {
-    TPicture picture;
-    picture.LoadPictureFile(path.string());
-    TBitmap bmp(picture.Width(), picture.Height());
-    picture.Graphic()->Draw(bmp, Rect(0, 0, bmp.Width(), bmp.Height()));
-    return bmp;
-}
 
 }  // namespace
 
@@ -43,10 +27,10 @@ TEST(MetafileBatch, TheModuleDrawsWhatThePlayerDrawsInProcess) {
         SCOPED_TRACE(entry.path().filename().string());
         const testsupport::TempDir out;
         std::string err;
-        ASSERT_EQ(Batch(IMBRIX_BATCH, out, "'" + entry.path().string() + "'", &err), 0) << err;
+        ASSERT_EQ(clitest::FullSizeBmpBatch(IMBRIX_BATCH, out, "'" + entry.path().string() + "'", &err), 0) << err;
         const std::vector<uint8_t> bytes = testsupport::ReadFile(entry.path().string());
         const TBitmap expected = PlayMetafile(bytes);
-        const TBitmap got = LoadBmp(out.path() / (entry.path().stem().string() + ".bmp"));
+        const TBitmap got = clitest::LoadBmp(out.path() / (entry.path().stem().string() + ".bmp"));
         ASSERT_EQ(got.Width(), expected.Width());
         ASSERT_EQ(got.Height(), expected.Height());
         EXPECT_EQ(testsupport::FirstPixelDifference(got, expected), -1);
@@ -65,7 +49,7 @@ TEST(MetafileBatch, WithoutItsModuleAMetafileFailsWithTheReasonAndTheOtherFilesC
     testsupport::NoiseBitmap(8, 6).WritePictureFile(bmp);
     const std::string wmf = (kSamples / "placeable.wmf").string();
     std::string err;
-    EXPECT_EQ(Batch(program, out, "'" + wmf + "' '" + bmp + "'", &err), 1);
+    EXPECT_EQ(clitest::FullSizeBmpBatch(program, out, "'" + wmf + "' '" + bmp + "'", &err), 1);
     EXPECT_NE(err.find("placeable.wmf: Cannot load image. Metafiles are drawn by a module of Imbrix, which could not be loaded ("),
               std::string::npos)
         << err;
@@ -86,7 +70,7 @@ TEST(HeifLibraryBatch, ALibheifWithoutItsFunctionsFailsHeifFilesWithTheReasonAnd
     testsupport::NoiseBitmap(8, 6).WritePictureFile(bmp);
     std::string err;
     const std::string program = std::string("LD_LIBRARY_PATH='") + IMBRIX_BROKEN_LIBHEIF_DIR + "' " + IMBRIX_BATCH;
-    EXPECT_EQ(Batch(program, out, "'" + heic + "' '" + bmp + "'", &err), 1);
+    EXPECT_EQ(clitest::FullSizeBmpBatch(program, out, "'" + heic + "' '" + bmp + "'", &err), 1);
     EXPECT_NE(err.find("phone.heic: Cannot load image. HEIC, HEIF and AVIF pictures are decoded by libheif, which "
                        "could not be loaded (libheif.so.1 has no heif_context_alloc)."),
               std::string::npos)

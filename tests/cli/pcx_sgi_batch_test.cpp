@@ -7,6 +7,7 @@
 #include "app/core/picture_formats.h"
 #include "graphics/bitmap.h"
 #include "graphics/picture.h"
+#include "tests/cli/full_size_batch.h"
 #include "tests/readers/pcx_sgi_writers.h"
 #include "tests/support/reference_decoders.h"
 #include "tests/support/test_support.h"
@@ -14,24 +15,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-int Batch(const testsupport::TempDir& out, const std::string& file, std::string* err) {
-    const std::string errFile = out.file("stderr.txt");
-    const int status = testsupport::RunCommand(std::string(IMBRIX_BATCH) + " -s full -t bmp -o '" +
-                                               out.path().string() + "' '" + file + "' >/dev/null 2>'" + errFile +
-                                               "' </dev/null");
-    const auto bytes = testsupport::ReadFile(errFile);
-    *err = std::string(bytes.begin(), bytes.end());
-    return status;
-}
-
-TBitmap LoadBmp(const fs::path& path) {
-    TPicture picture;
-    picture.LoadPictureFile(path.string());
-    TBitmap bmp(picture.Width(), picture.Height());
-    picture.Graphic()->Draw(bmp, Rect(0, 0, bmp.Width(), bmp.Height()));
-    return bmp;
-}
 
 TEST(PCXSGIBatch, EveryExtensionConverts) {
     if (!testsupport::HavePillow()) GTEST_SKIP() << "Pillow not installed";
@@ -52,11 +35,11 @@ TEST(PCXSGIBatch, EveryExtensionConverts) {
         testsupport::WriteFile(file, isPcx ? pcx.Build() : sgi.Build());
         testsupport::TempDir out;
         std::string err;
-        ASSERT_EQ(Batch(out, file, &err), 0) << err;
+        ASSERT_EQ(clitest::FullSizeBmpBatch(IMBRIX_BATCH, out, "'" + file + "'", &err), 0) << err;
         const auto pillow = testsupport::PillowDecode(file);
         ASSERT_TRUE(pillow);
         std::string where;
-        EXPECT_LE(testsupport::MaxDifference(LoadBmp(out.path() / "picture.bmp"), *pillow, &where), isPcx ? 0 : 1)
+        EXPECT_LE(testsupport::MaxDifference(clitest::LoadBmp(out.path() / "picture.bmp"), *pillow, &where), isPcx ? 0 : 1)
             << where;
     }
 }
@@ -68,7 +51,7 @@ TEST(PCXSGIBatch, SampleFilesEndInAPictureOrAMessage) {
             SCOPED_TRACE(entry.path().string());
             testsupport::TempDir out;
             std::string err;
-            const int status = Batch(out, entry.path().string(), &err);
+            const int status = clitest::FullSizeBmpBatch(IMBRIX_BATCH, out, "'" + entry.path().string() + "'", &err);
             if (status == 0) {
                 EXPECT_TRUE(fs::exists(out.path() / (entry.path().stem().string() + ".bmp")));
             } else {
