@@ -18,6 +18,6 @@ TBitmap PlayMetafile(std::span<const uint8_t> data);
 
 // The player's entry point when it is built as a module of its own, which imbrix-batch opens
 // only when it meets a metafile: so converting photos does not load and start Qt's GUI
-// libraries, a third of that program's start-up. Returns PlayMetafile.
+// libraries, over a third of that program's start-up. Returns PlayMetafile.
 extern "C" TMetafilePlayer ImbrixMetafilePlayer();
 inline constexpr const char* kMetafilePlayerEntry = "ImbrixMetafilePlayer";
