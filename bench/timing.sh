@@ -13,8 +13,8 @@ bench_start() {
 }
 
 # best_of NAME COMMAND...: runs COMMAND $runs times in a fresh output folder, prints the best
-# wall time (to the millisecond), the best processor time (user + system: steadier on a busy machine) and the
-# largest peak resident size, and sets NAME_time, NAME_cpu and NAME_mb. /usr/bin/time counts
+# wall time (to the millisecond), the best processor time (user + system: steadier on a busy
+# machine) and the largest peak resident size, and sets NAME_time, NAME_cpu and NAME_mb. /usr/bin/time counts
 # the processor time of every child waited for; its peak is the largest single process.
 best_of() {
   local name=$1; shift

@@ -1,11 +1,10 @@
 #include "cli/metafile_module.h"
 
-#include <dlfcn.h>
-
 #include <filesystem>
 #include <string>
 
 #include "graphics/errors.h"
+#include "graphics/opened_library.h"
 #include "metafile/metafile_player.h"
 
 namespace {
@@ -23,18 +22,12 @@ struct Opened {
 };
 
 Opened Open() {
+    // QtGui, once started, stays for the life of the process.
+    OpenedLibrary library(ModulePath());
     Opened opened;
-    const std::string path = ModulePath();
-    // Never closed: QtGui, once started, stays for the life of the process.
-    void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!handle) {
-        const char* why = ::dlerror();
-        opened.failure = why ? why : path;
-        return opened;
-    }
-    auto entry = reinterpret_cast<TMetafilePlayer (*)()>(::dlsym(handle, kMetafilePlayerEntry));
+    auto entry = reinterpret_cast<TMetafilePlayer (*)()>(library.Function(kMetafilePlayerEntry));
     opened.player = entry ? entry() : nullptr;
-    if (!opened.player) opened.failure = path + " has no " + kMetafilePlayerEntry;
+    opened.failure = library.Failure();
     return opened;
 }
 

@@ -1,10 +1,9 @@
 #include "readers/heif_library.h"
 
-#include <dlfcn.h>
-
 #include <string>
 
 #include "graphics/errors.h"
+#include "graphics/opened_library.h"
 
 namespace {
 
@@ -17,22 +16,12 @@ struct Opened {
 };
 
 Opened Open() {
+    OpenedLibrary library(kFileName);
     Opened opened;
-    // Never closed: pictures decoded by it may be in use until the program ends.
-    void* handle = ::dlopen(kFileName.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!handle) {
-        const char* why = ::dlerror();
-        opened.failure = why ? why : kFileName;
-        return opened;
-    }
-#define IMBRIX_HEIF_RESOLVE(name)                                                              \
-    opened.library.name = reinterpret_cast<decltype(&::name)>(::dlsym(handle, #name));        \
-    if (!opened.library.name) {                                                                \
-        opened.failure = kFileName + " has no " #name;                                          \
-        return opened;                                                                         \
-    }
+#define IMBRIX_HEIF_RESOLVE(name) opened.library.name = reinterpret_cast<decltype(&::name)>(library.Function(#name));
     IMBRIX_HEIF_FUNCTIONS(IMBRIX_HEIF_RESOLVE)
 #undef IMBRIX_HEIF_RESOLVE
+    opened.failure = library.Failure();
     return opened;
 }
 
