@@ -59,6 +59,8 @@ enum class TProgressStage { psStarting, psRunning, psEnding };
 using TProgressEvent = std::function<void(TGraphic& sender, TProgressStage stage, uint8_t percentDone,
                                           const TRect& rect, const std::string& message)>;
 
+using TRowsFinalEvent = std::function<void(const TBitmap& pixels, int rows)>;
+
 class TGraphic {
 public:
     static const GraphicClassInfo ClassInfo;
@@ -96,6 +98,13 @@ public:
 
     bool Transparent = false;
     TProgressEvent OnProgress;
+    // For a consumer on another thread that follows a load (the resampler): told, on the
+    // loading thread, while ReadPicture runs, that rows 0..rows-1 of pixels are final. Only
+    // readers whose rows come top to bottom into a 24-bit bitmap that is the picture itself
+    // tell it, and they promise that until ReadPicture returns, failed or not, those pixels
+    // stay where they are, unchanged, and that the bitmap keeps its size, format, alpha,
+    // transparency, orientation and profile as they were at the first call.
+    TRowsFinalEvent OnRowsFinal;
 
     // How the file asks for its picture to be shown, kept by the readers that know it and
     // applied to the working bitmap by app/core/working_bitmap.h (graphics/ only carries it).
@@ -110,4 +119,7 @@ public:
 
 protected:
     void Progress(TProgressStage stage, uint8_t percentDone, const TRect& rect, const std::string& message = {});
+    void RowsFinal(const TBitmap& pixels, int rows) {
+        if (OnRowsFinal) OnRowsFinal(pixels, rows);
+    }
 };

@@ -49,13 +49,21 @@ std::string ExtractExtension(const std::string& path) {
 }
 
 void TPicture::LoadPictureFile(const std::string& path) {
+    std::unique_ptr<TGraphic> graphic = NewGraphicFor(path);
+    if (OnProgress) graphic->OnProgress = OnProgress;
+    graphic->ReadPictureFile(path);
+    SetLoadedGraphic(std::move(graphic));
+}
+
+std::unique_ptr<TGraphic> TPicture::NewGraphicFor(const std::string& path) {
     const std::string extension = ExtractExtension(path);
     TGraphicClass graphicClass = PictureFormatTable().FindPictureClass(extension);
     if (!graphicClass || !graphicClass->create)
         throw EInvalidGraphic(FormatMessage("Unknown picture file extension (.%s)", extension.c_str()));
-    std::unique_ptr<TGraphic> graphic = graphicClass->create();
-    if (OnProgress) graphic->OnProgress = OnProgress;
-    graphic->ReadPictureFile(path);
+    return graphicClass->create();
+}
+
+void TPicture::SetLoadedGraphic(std::unique_ptr<TGraphic> graphic) {
     if (std::unique_ptr<TGraphic> recognised = graphic->TakeRecognisedPicture()) graphic = std::move(recognised);
     graphic_ = std::move(graphic);
 }

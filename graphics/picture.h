@@ -41,6 +41,11 @@ public:
     TPicture() = default;
     // Picks the class by extension and loads the file; on failure the previous picture stays.
     void LoadPictureFile(const std::string& path);
+    // The two halves of LoadPictureFile, for a caller that keeps the graphic while it loads:
+    // the empty graphic of the class the path's extension names, and the graphic after
+    // ReadPictureFile made the picture (or the picture it recognised).
+    static std::unique_ptr<TGraphic> NewGraphicFor(const std::string& path);
+    void SetLoadedGraphic(std::unique_ptr<TGraphic> graphic);
     TGraphic* Graphic() const { return graphic_.get(); }
     void SetGraphic(std::unique_ptr<TGraphic> graphic) { graphic_ = std::move(graphic); }
     std::unique_ptr<TGraphic> TakeGraphic() { return std::move(graphic_); }

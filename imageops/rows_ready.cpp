@@ -84,3 +84,9 @@ void RowProducer::Finish() {
     for (const auto& [message, kind] : warnings) ShowWarning(message, kind);
     if (std::exception_ptr failure = std::exchange(failure_, nullptr)) std::rethrow_exception(failure);
 }
+
+void RowProducer::Discard() {
+    Join();
+    warnings_.clear();
+    failure_ = nullptr;
+}

@@ -75,6 +75,8 @@ public:
     void Join();
     // Joins, shows the producer's warnings on the calling thread, then rethrows its failure.
     void Finish();
+    // Joins and forgets the producer's warnings and failure: its work is not used.
+    void Discard();
 
 private:
     void Run();

@@ -12,6 +12,8 @@
 #include <cstring>
 #include <exception>
 #include <new>
+#include <optional>
+#include <span>
 #include <system_error>
 
 #include "app/core/jpeg_size_limit.h"
@@ -505,6 +507,105 @@ std::unique_ptr<JpegRowEncoder> StreamedResultEncoder(PipelineHost& host, const 
     }
 }
 
+// What following a decoding needs, worked out before it starts: the result's size before any
+// turn, the filter and the conversion of the rows to sRGB (null: none).
+struct FollowSetup {
+    ResampleSize size{};
+    const FilterEntry* filter = nullptr;
+    std::unique_ptr<RowsToSRGB> colours;
+};
+
+// For a stored w x h picture whose orientation is still to be applied. nullopt when there is
+// nothing to resample or the profile cannot be used (its warning is the steps' own), and for
+// anything that fails here: the steps in turn then report it at its place.
+std::optional<FollowSetup> SetUpFollowing(PipelineHost& host, const std::string& path, int w, int h,
+                                          int orientation, std::span<const uint8_t> profile) {
+    try {
+        FollowSetup setup;
+        // Asked of the upright picture; the stored one is resampled to the turned-back sides.
+        const bool swaps = OrientationSwapsSides(orientation);
+        setup.size = swaps ? TargetBeforeTurn(host, path, h, w) : TargetBeforeTurn(host, path, w, h);
+        if (swaps) std::swap(setup.size.width, setup.size.height);
+        if (setup.size.width == w && setup.size.height == h) return std::nullopt;  // nothing to resample
+        setup.filter = &ChosenFilter(host);
+        ProfileOutcome outcome = ProfileOutcome::NoProfile;
+        setup.colours = RowsToSRGB::Create(profile, TPixelFormat::pf24bit, &outcome);
+        if (outcome == ProfileOutcome::Unusable) return std::nullopt;
+        return setup;
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
+// How the resampler's following of rows ended.
+struct Followed {
+    int convertedRows = 0;   // rows 0..convertedRows-1 of the source are in sRGB
+    bool abandoned = false;  // the rows stopped coming before the last one
+};
+
+// Resamples the w x height source whose rows ready tells final into load.target, on this
+// thread, converting each row to sRGB before it is first read. The source is rows itself, or
+// with ringRows < height a ring whose row y is row y % ringRows. A result to be written as it
+// stands is encoded as its rows come (load.encoded). The resampler's own failure is kept in
+// load.resampleError; on the way out every row is released, so that the producer never waits
+// for room in vain.
+Followed ResampleFollowing(PipelineHost& host, const std::string& path, const FollowSetup& setup, TBitmap& rows,
+                           int height, int ringRows, RowsReady& ready, FollowedLoad& load) {
+    Followed followed;
+    const int w = rows.Width();
+    std::unique_ptr<JpegRowEncoder> encoder = StreamedResultEncoder(host, path, load.orientation, setup.size);
+    // The colours are converted on this side, which has less to do than the decoder.
+    ResampleOptions options = StoredResampling(load.orientation);
+    if (setup.colours)
+        options.prepareSourceRow = [&](int y) {
+            setup.colours->Row(rows.ScanLine(y % ringRows), w);
+            followed.convertedRows = y + 1;
+        };
+    if (encoder)
+        options.targetRowsDone = [&](int done) {
+            if (!encoder) return;
+            try {
+                const int from = encoder->RowsWritten();
+                encoder->Write(load.target->ScanLine(from), load.target->RowStride(), done - from);
+            } catch (...) {
+                encoder.reset();  // the save encodes the result again and meets the failure there
+            }
+        };
+    const FilterEntry& filter = *setup.filter;
+    try {
+        load.target = ResampleTarget(setup.size.width, setup.size.height);
+        if (ringRows < height) {
+            ResampleFromRing(rows, height, ready, *load.target, filter.kernel, filter.support, options);
+        } else {
+            options.sourceRows = &ready;
+            options.threads = 1;  // the decoder has the other core
+            ResampleBitmap(rows, *load.target, filter.kernel, filter.support, options);
+        }
+    } catch (const ERowsAbandoned&) {
+        // The decoding failed (its own error is raised where it is joined), or stopped short.
+        followed.abandoned = true;
+    } catch (...) {
+        load.resampleError = std::current_exception();
+    }
+    if (encoder && !load.resampleError && !followed.abandoned && encoder->RowsWritten() == setup.size.height) try {
+            load.encoded = StreamedJpeg{encoder->Finish(), encoder->Encoding().quality};
+        } catch (...) {
+        }
+    ready.Release(INT_MAX);
+    return followed;
+}
+
+// After the producer is joined: a producer that stopped short without failing left target
+// rows unwritten; the rows of the working bitmap the resampler did not read (or all, had it
+// failed) are converted here, so that it is in sRGB throughout.
+// whole is the working bitmap, null for rows that passed through a ring.
+void FinishFollowing(const Followed& followed, const FollowSetup& setup, TBitmap* whole, FollowedLoad& load) {
+    if (followed.abandoned)
+        load.resampleError = std::make_exception_ptr(EInvalidGraphic("The picture ended before its last row"));
+    if (whole && setup.colours)
+        for (int y = followed.convertedRows; y < whole->Height(); ++y) setup.colours->Row(whole->ScanLine(y), whole->Width());
+}
+
 // A JPEG that is to be resampled is decoded on a thread of its own, its colours converted to
 // sRGB row by row as they come, while the resampler follows it on this one: the two no longer
 // wait for each other. A host that shows thumbnails gets the whole working bitmap as before;
@@ -522,30 +623,20 @@ std::optional<FollowedLoad> FollowDecoding(PipelineHost& host, TPicture& picture
     if (!jpg || !jpg->DecodesToPlainRows()) return std::nullopt;
     if (!jpg->IccProfileProblem.empty()) return std::nullopt;
     const int orientation = PendingOrientation(jpg->Orientation, UprightOptions{host.Settings().AutoOrient});
-    const bool swaps = OrientationSwapsSides(orientation);
     const int w = jpg->Width(), h = jpg->Height();
-    std::unique_ptr<RowsToSRGB> colours;
-    ResampleSize size{};
-    const FilterEntry* filter = nullptr;
+    std::optional<FollowSetup> setup = SetUpFollowing(host, path, w, h, orientation, jpg->IccProfile);
+    if (!setup) return std::nullopt;
     int ringRows = h;
     // The rows go where the resampler reads them, so they are sized before the decoding starts.
-    // Anything that fails here is left to the steps in turn, which report it at its place.
     auto rows = std::make_unique<TBitmap>();
     try {
-        // Asked of the upright picture; the stored one is resampled to the turned-back sides.
-        size = swaps ? TargetBeforeTurn(host, path, h, w) : TargetBeforeTurn(host, path, w, h);
-        if (swaps) std::swap(size.width, size.height);
-        if (size.width == w && size.height == h) return std::nullopt;  // nothing to resample
-        filter = &ChosenFilter(host);
-        ProfileOutcome outcome = ProfileOutcome::NoProfile;
-        colours = RowsToSRGB::Create(jpg->IccProfile, TPixelFormat::pf24bit, &outcome);
-        if (outcome == ProfileOutcome::Unusable) return std::nullopt;
         // The ring holds what the resampler reads at once and an eighth of the picture more
         // (at least 64 rows), so that the decoder seldom waits for room while the resampler's
         // thread encodes a block of result rows: with 64 rows more, a 24 MP decoding took
         // about 4 % longer.
+        const FilterEntry& filter = *setup->filter;
         if (!host.ShowsThumbnails())
-            ringRows = std::min(h, ResampleRingRows(h, size.height, filter->kernel, filter->support,
+            ringRows = std::min(h, ResampleRingRows(h, setup->size.height, filter.kernel, filter.support,
                                                     StoredResampling(orientation).mirrorRows) +
                                        std::max(64, h / 8));
         rows->SetPixelFormat(TPixelFormat::pf24bit);
@@ -559,7 +650,6 @@ std::optional<FollowedLoad> FollowDecoding(PipelineHost& host, TPicture& picture
     load.width = w;
     load.height = h;
     load.orientation = orientation;
-    std::unique_ptr<JpegRowEncoder> encoder = StreamedResultEncoder(host, path, orientation, size);
     std::unique_ptr<TGraphic> graphic = picture.TakeGraphic();
     std::optional<RowProducer> started;
     try {
@@ -583,63 +673,128 @@ std::optional<FollowedLoad> FollowDecoding(PipelineHost& host, TPicture& picture
     }
     followedDecodings.fetch_add(1, std::memory_order_relaxed);
     if (decoding) decoding();
-    int convertedRows = 0;  // rows 0..convertedRows-1 are in sRGB
-    bool abandoned = false;
+    RowProducer& decoder = *started;
+    const Followed followed = ResampleFollowing(host, path, *setup, *rows, h, ringRows, decoder.Rows(), load);
+    decoder.Join();
+    host.StepProgress();
     {
-        RowProducer& decoder = *started;
-        // The colours are converted on this side, which has less to do than the decoder.
-        ResampleOptions options = StoredResampling(orientation);
-        if (colours)
-            options.prepareSourceRow = [&](int y) {
-                colours->Row(rows->ScanLine(y % ringRows), w);
-                convertedRows = y + 1;
-            };
-        if (encoder)
-            options.targetRowsDone = [&](int done) {
-                if (!encoder) return;
-                try {
-                    const int from = encoder->RowsWritten();
-                    encoder->Write(load.target->ScanLine(from), load.target->RowStride(), done - from);
-                } catch (...) {
-                    encoder.reset();  // the save encodes the result again and meets the failure there
-                }
-            };
-        try {
-            load.target = ResampleTarget(size.width, size.height);
-            if (ring) {
-                ResampleFromRing(*rows, h, decoder.Rows(), *load.target, filter->kernel, filter->support, options);
-            } else {
-                options.sourceRows = &decoder.Rows();
-                options.threads = 1;  // the decoder has the other core
-                ResampleBitmap(*rows, *load.target, filter->kernel, filter->support, options);
-            }
-        } catch (const ERowsAbandoned&) {
-            // The decoding failed: its own error is raised below.
-            abandoned = true;
-        } catch (...) {
-            load.resampleError = std::current_exception();
-        }
-        if (encoder && !load.resampleError && encoder->RowsWritten() == size.height) try {
-                load.encoded = StreamedJpeg{encoder->Finish(), encoder->Encoding().quality};
-            } catch (...) {
-            }
-        encoder.reset();
-        // However the resampler ended, the decoder must not wait for room in the ring.
-        decoder.Rows().Release(INT_MAX);
-        decoder.Join();
-        host.StepProgress();
         DamageCollector collect(damage);
         decoder.Finish();  // the decoding's warnings, then its failure
-        // A decoder that stopped short without failing left target rows unwritten.
-        if (abandoned) load.resampleError = std::make_exception_ptr(EInvalidGraphic("The picture ended before its last row"));
     }
-    if (!ring) {
-        // Rows the resampler did not read (or all, had it failed) are converted here, so that
-        // the working bitmap is in sRGB throughout.
-        if (colours)
-            for (int y = convertedRows; y < h; ++y) colours->Row(rows->ScanLine(y), w);
-        load.converted = std::move(rows);
+    FinishFollowing(followed, *setup, ring ? nullptr : rows.get(), load);
+    if (!ring) load.converted = std::move(rows);
+    return load;
+}
+
+// Whether the file's extension names a JPEG, whose load only reads the file: its decoding
+// comes later (FollowDecoding).
+bool NamedJpeg(const std::string& path) {
+    const TGraphicClass named = PictureFormatTable().FindPictureClass(ExtractExtension(path));
+    return named && named->InheritsFrom(&TJPEGImage::ClassInfo);
+}
+
+// What a reader said of its rows when it first told some of them final, on the loading
+// thread: the bitmap they are in, its size and place in memory, and what the working bitmap
+// will make of it (orientation, profile).
+struct ToldRows {
+    TBitmap* pixels = nullptr;
+    const uint8_t* bits = nullptr;
+    int width = 0;
+    int height = 0;
+    int orientation = 1;
+    std::vector<uint8_t> profile;
+    bool refused = false;  // not a picture the working bitmap takes as it is: not followed
+    bool broken = false;   // the load ended with the picture other than it was told
+};
+
+// Loads the file into picture, the steps in turn, while the resampler follows on this thread
+// the rows a reader tells final (TGraphic::OnRowsFinal) as it decodes them on another: a
+// plain 24-bit picture that is to be resampled. The working bitmap is then the reader's own
+// bitmap, converted to sRGB on this side as the resampler reads it. The load's warnings and
+// failure come out before its progress step, as in turn. nullopt when the resampler did not
+// follow: picture then holds what the load gave (or the load's failure is raised), and
+// nothing else was done. loading (may be empty) is called once the resampler follows.
+std::optional<FollowedLoad> LoadFollowingRows(PipelineHost& host, TPicture& picture, const std::string& path,
+                                              std::vector<std::string>* damage, const std::function<void()>& loading) {
+    if (!LookAheadEnabled() || NamedJpeg(path)) {
+        DamageCollector collect(damage);
+        picture.LoadPictureFile(path);
+        return std::nullopt;
     }
+    // Kept here, not by the load, so that the rows stay alive until the resampler is done
+    // with them, whichever way the load ends.
+    std::unique_ptr<TGraphic> graphic = TPicture::NewGraphicFor(path);
+    ToldRows told;
+    std::optional<RowProducer> started;
+    try {
+        started.emplace([&](RowsReady& ready) {
+            graphic->OnRowsFinal = [&](const TBitmap& pixels, int rows) {
+                if (!told.pixels && !told.refused) {
+                    told.refused = static_cast<const TGraphic*>(&pixels) != graphic.get() ||
+                                   pixels.PixelFormat() != TPixelFormat::pf24bit || pixels.Transparent ||
+                                   pixels.AlphaMeaningful || !pixels.IccProfileProblem.empty();
+                    if (told.refused) return;
+                    told = ToldRows{static_cast<TBitmap*>(graphic.get()), pixels.Bits(), pixels.Width(),
+                                    pixels.Height(), pixels.Orientation, pixels.IccProfile};
+                }
+                if (!told.refused) ready.Advance(rows);
+            };
+            graphic->ReadPictureFile(path);
+            graphic->OnRowsFinal = nullptr;
+            if (!told.pixels) return;
+            // The rows a reader did not deliver (a picture cut short) are final now too,
+            // unless the picture is not the one told: then the resampler stops short.
+            const TBitmap& loaded = *told.pixels;
+            told.broken = loaded.Bits() != told.bits || loaded.Width() != told.width ||
+                          loaded.Height() != told.height || loaded.PixelFormat() != TPixelFormat::pf24bit ||
+                          loaded.Transparent || loaded.AlphaMeaningful || loaded.Orientation != told.orientation ||
+                          loaded.IccProfile != told.profile || !loaded.IccProfileProblem.empty();
+            if (!told.broken) ready.Advance(told.height);
+        });
+    } catch (const std::system_error&) {
+        DamageCollector collect(damage);  // no thread to be had: the steps in turn
+        picture.LoadPictureFile(path);
+        return std::nullopt;
+    }
+    RowProducer& loader = *started;
+    std::optional<FollowSetup> setup;
+    try {
+        loader.Rows().WaitFor(1);  // rows told, or the load over without any
+        const int orientation = PendingOrientation(told.orientation, UprightOptions{host.Settings().AutoOrient});
+        setup = SetUpFollowing(host, path, told.width, told.height, orientation, told.profile);
+    } catch (const ERowsAbandoned&) {
+    }
+    FollowedLoad load;
+    Followed followed;
+    if (setup) {
+        load.width = told.width;
+        load.height = told.height;
+        load.orientation = PendingOrientation(told.orientation, UprightOptions{host.Settings().AutoOrient});
+        followedDecodings.fetch_add(1, std::memory_order_relaxed);
+        if (loading) loading();
+        followed = ResampleFollowing(host, path, *setup, *told.pixels, told.height, told.height, loader.Rows(), load);
+    }
+    loader.Join();
+    if (told.broken) {
+        // A reader that broke its word: what was followed (and converted) is dropped, and the
+        // file is loaded again, in turn, with its warnings shown once.
+        loader.Discard();
+        DamageCollector collect(damage);
+        picture.LoadPictureFile(path);
+        return std::nullopt;
+    }
+    {
+        DamageCollector collect(damage);
+        loader.Finish();  // the load's warnings, then its failure
+    }
+    if (!setup) {
+        picture.SetLoadedGraphic(std::move(graphic));
+        return std::nullopt;
+    }
+    host.StepProgress();
+    FinishFollowing(followed, *setup, told.pixels, load);
+    // The reader's own pixels (told plain 24-bit, and checked so at the end of the load).
+    load.converted = graphic->TakePlainBitmap();
     return load;
 }
 
@@ -647,9 +802,7 @@ std::optional<FollowedLoad> FollowDecoding(PipelineHost& host, TPicture& picture
 // a JPEG (the lookup the load makes), and it is to be resized. A guess, which costs only time
 // when it is wrong.
 bool LikelyFollowed(PipelineHost& host, const std::string& path) {
-    if (host.CurrentScaleChoice().Scale == ScaleMode::FullSize) return false;
-    const TGraphicClass named = PictureFormatTable().FindPictureClass(ExtractExtension(path));
-    return named && named->InheritsFrom(&TJPEGImage::ClassInfo);
+    return host.CurrentScaleChoice().Scale != ScaleMode::FullSize && NamedJpeg(path);
 }
 
 // lookAhead (may be null) holds the file read ahead and is given the next one (nextPath, ""
@@ -677,13 +830,11 @@ FileResult RunFile(PipelineHost& host, const std::string& path, FileTrack& track
         host.StepProgress();
     } else {
         TPicture picture;
-        {
-            DamageCollector collect(damage);
-            picture.LoadPictureFile(path);
-        }
-        followed = FollowDecoding(host, picture, path, damage, [&] {
+        const auto readNextAhead = [&] {
             if (lookAhead && !nextPath.empty()) lookAhead->Start(nextPath);
-        });
+        };
+        followed = LoadFollowingRows(host, picture, path, damage, readNextAhead);
+        if (!followed) followed = FollowDecoding(host, picture, path, damage, readNextAhead);
         if (followed) {
             loaded.bitmap = std::move(followed->converted);
             loaded.orientation = followed->orientation;

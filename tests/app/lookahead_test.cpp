@@ -21,6 +21,7 @@
 #include "tests/app/recording_host.h"
 #include "app/core/working_bitmap.h"
 #include "imageops/resample.h"
+#include "tests/support/png_chunks.h"
 #include "tests/support/reference_decoders.h"
 #include "tests/support/test_profiles.h"
 #include "tests/support/test_support.h"
@@ -274,12 +275,41 @@ std::string AsPhoneSaves(const std::string& jpeg, int orientation, const std::ve
     return jpeg.substr(0, 2) + segments + jpeg.substr(2);
 }
 
+// picture as an 8-bit RGB PNG (gray when asked), its rows unfiltered, with the chunks given
+// before the image data, which is split into two IDAT chunks after splitRow rows (the second
+// with a wrong CRC when asked).
+std::string PngOf(const TBitmap& picture, std::initializer_list<std::vector<uint8_t>> before, int splitRow,
+                  bool gray = false, bool badSecondCrc = false) {
+    using testsupport::Chunk;
+    std::vector<uint8_t> raw;
+    for (int y = 0; y < picture.Height(); ++y) {
+        raw.push_back(0);
+        const uint8_t* row = picture.ScanLine(y);
+        for (int x = 0; x < picture.Width(); ++x)
+            if (gray)
+                raw.push_back(row[3 * x + 1]);
+            else
+                raw.insert(raw.end(), {row[3 * x + 2], row[3 * x + 1], row[3 * x]});
+    }
+    const std::vector<uint8_t> data = testsupport::Deflate(raw);
+    const size_t split = data.size() * size_t(splitRow) / size_t(picture.Height());
+    std::vector<uint8_t> second = Chunk("IDAT", std::vector<uint8_t>(data.begin() + split, data.end()));
+    if (badSecondCrc) second.back() ^= 1;
+    std::vector<uint8_t> file = testsupport::Png(
+        {testsupport::Ihdr(picture.Width(), picture.Height(), 8, gray ? 0 : 2)});
+    for (const auto& chunk : before) file.insert(file.end(), chunk.begin(), chunk.end());
+    for (const auto& chunk : {Chunk("IDAT", std::vector<uint8_t>(data.begin(), data.begin() + split)), second,
+                              Chunk("IEND", {})})
+        file.insert(file.end(), chunk.begin(), chunk.end());
+    return std::string(file.begin(), file.end());
+}
+
 }  // namespace
 
-// JPEGs loaded in their turn are decoded on a thread of their own with the resampler
-// following: whole, cut short (damaged part-way), failing at the end of the data and failing
-// before the first row, alone and in one batch, give what the sequential steps give; so do
-// they for a host without thumbnails, whose rows pass through a ring.
+// JPEGs and PNGs loaded in their turn are decoded on a thread of their own with the resampler
+// following: whole, cut short (damaged part-way), failing part-way or at the end of the data
+// and failing before the first row, alone and in one batch, give what the sequential steps
+// give; so do they for a host without thumbnails, whose JPEG rows pass through a ring.
 TEST_F(LookAheadTest, ResamplingThatFollowsTheDecodingMatchesTheSequentialPath) {
     const std::string big = src.file("big.jpg");
     const std::string whole = JpegOf(NoiseBitmap(640, 480, 11), false, big);
@@ -304,6 +334,23 @@ TEST_F(LookAheadTest, ResamplingThatFollowsTheDecodingMatchesTheSequentialPath) 
     WriteBytes(src.file("p3o2.jpg"), AsPhoneSaves(FileBytes(src.file("odd.jpg")), 2, p3));
     WriteBytes(src.file("p3cut.jpg"), AsPhoneSaves(whole.substr(0, whole.size() * 11 / 20), 5, p3));
     WriteBytes(src.file("p3cutupright.jpg"), AsPhoneSaves(whole.substr(0, whole.size() * 3 / 5), 1, p3));
+    // PNGs, whose reader tells its rows final as it decodes them: plain, with a profile, cut
+    // short (the rest is background, with a warning), failing part-way (a bad CRC on the
+    // second half of the data), and two the working bitmap does not take as they are (a
+    // transparent colour, gray levels).
+    const TBitmap pngNoise = NoiseBitmap(641, 479, 13);
+    const std::string png = PngOf(pngNoise, {}, 200);
+    WriteBytes(src.file("big.png"), png);
+    {
+        std::vector<uint8_t> iccp = {'P', '3', 0, 0};
+        const std::vector<uint8_t> packed = testsupport::Deflate(p3);
+        iccp.insert(iccp.end(), packed.begin(), packed.end());
+        WriteBytes(src.file("p3.png"), PngOf(NoiseBitmap(333, 211, 14), {testsupport::Chunk("iCCP", iccp)}, 100));
+    }
+    WriteBytes(src.file("cut.png"), png.substr(0, png.size() * 3 / 5));
+    WriteBytes(src.file("fails.png"), PngOf(pngNoise, {}, 300, false, true));
+    WriteBytes(src.file("trns.png"), PngOf(pngNoise, {testsupport::Chunk("tRNS", {0, 1, 0, 2, 0, 3})}, 200));
+    WriteBytes(src.file("gray.png"), PngOf(pngNoise, {}, 200, true));
 
     struct FollowCase {
         const char* name;
@@ -331,6 +378,18 @@ TEST_F(LookAheadTest, ResamplingThatFollowsTheDecodingMatchesTheSequentialPath) 
         {"upright, P3, cut short, jpg", {"p3cutupright.jpg"}, {"", 2, 5, 0, ScaleMode::HalfSize}, true, true},
         {"oriented, full size", {"p3o8.jpg"}, {"", 1, 0, 2, ScaleMode::FullSize}, false},
         {"phone pictures in one batch", {"o6.jpg", "p3o8.jpg", "p3o2.jpg"}, {"", 1, 5, 0, ScaleMode::HalfSize}, true},
+        {"png, jpg, lanczos3", {"big.png"}, {"", 2, 5, 0, ScaleMode::HalfSize}, true, true},
+        {"png, bmp, mitchell, turned", {"big.png"}, {"", 1, 6, 1, ScaleMode::QuarterSize}, true},
+        {"png, full size", {"big.png"}, {"", 1, 0, 0, ScaleMode::FullSize}, false},
+        {"png with a P3 profile, gif, bell, turned", {"p3.png"}, {"", 3, 3, 3, ScaleMode::HalfSize}, true},
+        {"png cut short, jpg, triangle", {"cut.png"}, {"", 2, 1, 0, ScaleMode::HalfSize}, true, true},
+        {"png failing part-way, bmp, box", {"fails.png"}, {"", 1, 0, 0, ScaleMode::HalfSize}, true},
+        {"png with a transparent colour", {"trns.png"}, {"", 2, 5, 0, ScaleMode::HalfSize}, false},
+        {"gray png", {"gray.png"}, {"", 2, 5, 0, ScaleMode::HalfSize}, false},
+        {"pngs among jpegs, stopping at the first failure", {"big.png", "cut.png", "big.jpg", "p3.png", "fails.png", "trns.png"},
+         {"", 2, 5, 0, ScaleMode::HalfSize, true}, true, true},
+        {"pngs among jpegs, going on", {"fails.png", "big.png", "gray.png", "p3.png", "odd.jpg", "cut.png"},
+         {"", 1, 2, 2, ScaleMode::HalfSize}, true},
     };
     for (const bool thumbnails : {true, false})
         for (const FollowCase& b : batches) {
