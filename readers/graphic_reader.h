@@ -10,6 +10,7 @@
 //   SetBitmapFormatAndSize(ColorManager.BitmapFormatFor(TConversionSide::Target), w, h, label);
 //   ProgressRect = Rect(0, 0, Width(), 1); StartProgress(gesTransfering);
 //   for each row: decode, ColorManager.ConvertScanline(...), RowProgress(RowPercent(y, h));
+//                 TellRowsFinal(y + 1) where rows come top to bottom, final once converted
 //   EndProgress();
 // File data is only ever read through ByteReader, and sizes go through CheckPictureSize
 // (SetBitmapFormatAndSize does) before anything picture-sized is allocated.
@@ -188,6 +189,12 @@ protected:
     void StartProgress(const std::string& stageText);
     void RowProgress(uint8_t percentDone);
     void EndProgress(uint8_t percentDone = 100);
+    // Rows 0..rows-1 are final, for a consumer that follows the load (TGraphic::OnRowsFinal).
+    // For readers whose rows come top to bottom and are never touched once converted; only
+    // a 24-bit picture is told.
+    void TellRowsFinal(int rows) {
+        if (PixelFormat() == TPixelFormat::pf24bit) RowsFinal(*this, rows);
+    }
 
 private:
     std::vector<uint8_t> sourceData_;

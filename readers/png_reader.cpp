@@ -602,8 +602,6 @@ void TPNGGraphic::DecodeImage(ByteReader& data) {
             }
         }
     } else {
-        // Rows of a 24-bit picture are final as they come: a consumer may follow them.
-        const bool tellRows = PixelFormat() == TPixelFormat::pf24bit;
         for (int y = 0; y < height; ++y) {
             if (!InflateRow(data, std::span<uint8_t>(current.data(), rowSize))) {
                 complete = false;
@@ -611,7 +609,7 @@ void TPNGGraphic::DecodeImage(ByteReader& data) {
             }
             Unfilter(current[0], current.data() + 1, previous.data() + 1, rowSize - 1, bpp);
             ConvertRow(std::span<const uint8_t>(current.data() + 1, rowSize - 1), y, 0xFF);
-            if (tellRows) RowsFinal(*this, y + 1);
+            TellRowsFinal(y + 1);
             RowProgress(RowPercent(uint64_t(y), uint64_t(height), true));
             std::swap(current, previous);
             rowsDone = y + 1;

@@ -234,6 +234,7 @@ void TPPMGraphic::ReadPicture(TStream& stream) {
                 break;
         }
         ColorManager.ConvertScanline({std::span<const uint8_t>(row)}, ScanLineSpan(y), width);
+        TellRowsFinal(y + 1);
         RowProgress(RowPercent(static_cast<uint64_t>(y) + 1, static_cast<uint64_t>(Height())));
     }
     EndProgress();

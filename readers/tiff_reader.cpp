@@ -633,6 +633,7 @@ void TTIFFGraphic::ReadPicture(TStream& stream) {
                         blankRow(Properties.CurrentRow);
                     }
                     ++Properties.CurrentRow;
+                    TellRowsFinal(int(Properties.CurrentRow));
                     RowProgress(RowPercent(Properties.CurrentRow, height, true));
                 }
             }
@@ -655,6 +656,7 @@ void TTIFFGraphic::ReadPicture(TStream& stream) {
                     blankRow(Properties.CurrentRow);
                 }
                 ++Properties.CurrentRow;
+                TellRowsFinal(int(Properties.CurrentRow));
                 RowProgress(RowPercent(Properties.CurrentRow, height, true));
             }
         }

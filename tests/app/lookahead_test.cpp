@@ -304,10 +304,40 @@ std::string PngOf(const TBitmap& picture, std::initializer_list<std::vector<uint
     return std::string(file.begin(), file.end());
 }
 
+// picture as a little-endian, uncompressed RGB TIFF of 16-row strips (the directory first).
+std::string TiffOf(const TBitmap& picture) {
+    const uint32_t w = picture.Width(), h = picture.Height(), strips = (h + 15) / 16;
+    const uint16_t tags[][2] = {{256, 4}, {257, 4}, {258, 3}, {259, 3}, {262, 3}, {273, 4},
+                                {277, 3}, {278, 4}, {279, 4}, {284, 3}};
+    const uint32_t count = sizeof tags / sizeof tags[0];
+    const uint32_t offsetsAt = 8 + 2 + count * 12 + 4, countsAt = offsetsAt + 4 * strips, bitsAt = countsAt + 4 * strips;
+    const uint32_t pixelsAt = bitsAt + 6;
+    const uint32_t values[] = {w, h, bitsAt, 1, 2, offsetsAt, 3, 16, countsAt, 1};
+    std::string out("II*\0\x08\0\0\0", 8);
+    auto put = [&out](uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i) out += char(v >> (8 * i));
+    };
+    put(count, 2);
+    for (uint32_t i = 0; i < count; ++i) {
+        const bool many = tags[i][0] == 258 || ((tags[i][0] == 273 || tags[i][0] == 279) && strips > 1);
+        put(tags[i][0], 2), put(tags[i][1], 2), put(tags[i][0] == 258 ? 3 : tags[i][0] == 273 || tags[i][0] == 279 ? strips : 1, 4);
+        put(values[i], tags[i][1] == 3 && !many ? 2 : 4);
+        if (tags[i][1] == 3 && !many) put(0, 2);
+    }
+    put(0, 4);
+    for (uint32_t k = 0; k < strips; ++k) put(pixelsAt + k * 16 * w * 3, 4);
+    for (uint32_t k = 0; k < strips; ++k) put(std::min(16u, h - 16 * k) * w * 3, 4);
+    put(8, 2), put(8, 2), put(8, 2);
+    for (uint32_t y = 0; y < h; ++y)
+        for (uint32_t x = 0; x < w; ++x)
+            for (int c : {2, 1, 0}) out += char(picture.ScanLine(int(y))[3 * x + c]);
+    return out;
+}
+
 }  // namespace
 
-// JPEGs and PNGs loaded in their turn are decoded on a thread of their own with the resampler
-// following: whole, cut short (damaged part-way), failing part-way or at the end of the data
+// JPEGs, PNGs, TIFFs and PPMs loaded in their turn are decoded on a thread of their own with
+// the resampler following: whole, cut short (damaged part-way), failing part-way or at the end of the data
 // and failing before the first row, alone and in one batch, give what the sequential steps
 // give; so do they for a host without thumbnails, whose JPEG rows pass through a ring.
 TEST_F(LookAheadTest, ResamplingThatFollowsTheDecodingMatchesTheSequentialPath) {
@@ -351,6 +381,19 @@ TEST_F(LookAheadTest, ResamplingThatFollowsTheDecodingMatchesTheSequentialPath) 
     WriteBytes(src.file("fails.png"), PngOf(pngNoise, {}, 300, false, true));
     WriteBytes(src.file("trns.png"), PngOf(pngNoise, {testsupport::Chunk("tRNS", {0, 1, 0, 2, 0, 3})}, 200));
     WriteBytes(src.file("gray.png"), PngOf(pngNoise, {}, 200, true));
+    // TIFF and PPM tell their rows too; a TIFF whose last strips lie past the end of the file
+    // ends in white rows.
+    const std::string tiff = TiffOf(NoiseBitmap(322, 241, 15));
+    WriteBytes(src.file("strips.tif"), tiff);
+    WriteBytes(src.file("short.tif"), tiff.substr(0, tiff.size() * 2 / 3));
+    {
+        const TBitmap ppmNoise = NoiseBitmap(201, 133, 16);
+        std::string ppm = "P6\n201 133\n255\n";
+        for (int y = 0; y < ppmNoise.Height(); ++y)
+            for (int x = 0; x < ppmNoise.Width(); ++x)
+                for (int c : {2, 1, 0}) ppm += char(ppmNoise.ScanLine(y)[3 * x + c]);
+        WriteBytes(src.file("noise.ppm"), ppm);
+    }
 
     struct FollowCase {
         const char* name;
@@ -388,6 +431,9 @@ TEST_F(LookAheadTest, ResamplingThatFollowsTheDecodingMatchesTheSequentialPath) 
         {"gray png", {"gray.png"}, {"", 2, 5, 0, ScaleMode::HalfSize}, false},
         {"pngs among jpegs, stopping at the first failure", {"big.png", "cut.png", "big.jpg", "p3.png", "fails.png", "trns.png"},
          {"", 2, 5, 0, ScaleMode::HalfSize, true}, true, true},
+        {"tiff, jpg, lanczos3", {"strips.tif"}, {"", 2, 5, 0, ScaleMode::HalfSize}, true, true},
+        {"tiff cut short, bmp, bell, turned", {"short.tif"}, {"", 1, 3, 1, ScaleMode::QuarterSize}, true},
+        {"ppm, gif, mitchell", {"noise.ppm"}, {"", 3, 6, 0, ScaleMode::HalfSize}, true},
         {"pngs among jpegs, going on", {"fails.png", "big.png", "gray.png", "p3.png", "odd.jpg", "cut.png"},
          {"", 1, 2, 2, ScaleMode::HalfSize}, true},
     };
@@ -441,4 +487,47 @@ TEST_F(LookAheadTest, OrientedPicturesComeOutUprightAtTheSizeAskedFor) {
                 EXPECT_LE(testsupport::MaxDifference(result, want, &where), OrientationSwapsSides(orientation) ? 1 : 0)
                     << where;
             }
+}
+
+namespace {
+
+// Tells its rows as it makes them, then breaks its word: the picture it ends with has a
+// transparent colour, which the working bitmap does not take as it is.
+class TWordBreakingReader : public TBitmap {
+    IMBRIX_GRAPHIC_CLASS()
+public:
+    void ReadPicture(TStream&) override {
+        const TBitmap noise = NoiseBitmap(90, 70, 17);
+        SetPixelFormat(TPixelFormat::pf24bit);
+        SetSize(noise.Width(), noise.Height());
+        for (int y = 0; y < Height(); ++y) {
+            std::copy_n(noise.ScanLine(y), size_t(Width()) * 3, ScanLine(y));
+            RowsFinal(*this, y + 1);
+        }
+        ShowWarning("read once", WarningKind::Damage);
+        SetTransparentColor(static_cast<TColor>(noise.ScanLine(0)[0]));
+        Transparent = true;
+    }
+};
+IMBRIX_DEFINE_GRAPHIC_CLASS(TWordBreakingReader, TBitmap);
+
+}  // namespace
+
+// What was followed of a reader that ends other than it told is dropped, and the file is read
+// again in turn: the same host calls (its warning once) and result as the sequential steps.
+TEST_F(LookAheadTest, AReaderThatEndsOtherThanItToldIsReadAgainInTurn) {
+    PictureFormatTable().AddPictureFormat("lie", "Word-breaking", &TWordBreakingReader::ClassInfo);
+    WriteBytes(src.file("a.lie"), "");
+    paths = {src.file("a.lie")};
+    const Case c{"word-breaking", 1, 5, 0, ScaleMode::HalfSize};
+    const BatchRun sequential = Batch(c, false);
+    const int64_t before = FollowedDecodingCount();
+    const BatchRun followed = Batch(c, true);
+    PictureFormatTable().RemovePictureClass(&TWordBreakingReader::ClassInfo);
+    EXPECT_GT(FollowedDecodingCount(), before);
+    ExpectSameRuns(sequential, followed);
+    EXPECT_EQ(std::count_if(followed.events.begin(), followed.events.end(),
+                            [](const std::string& e) { return e.find("read once") != std::string::npos; }),
+              1)
+        << Describe(followed);
 }
