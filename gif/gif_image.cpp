@@ -266,9 +266,9 @@ void TGIFImage::ReadPicture(TStream& stream) { ReadGifStream(stream.Remaining(),
 void TGIFImage::ReadGifStream(uint64_t size, TStream& stream, bool decodeFirst) {
     Reset();
     if (size == 0) return;
-    std::vector<uint8_t> bytes(size_t(CheckAllocation(size, 1)));
+    ByteBuffer bytes(size_t(CheckAllocation(size, 1)));  // not zero-filled: every byte is read into
     stream.ReadBuffer(bytes.data(), bytes.size());
-    ByteReader in(bytes);
+    ByteReader in{std::span<const uint8_t>(bytes)};
 
     const std::vector<uint8_t> header = ReadPadded(in, 6);
     if (!EqualsIgnoringCase(header.data(), "GIF", 3)) throw EInvalidGraphicOperation("Unknown GIF version");
@@ -406,6 +406,16 @@ void TGIFImage::ReadImageBlock(ByteReader& in, TGIFFrame& frame) {
     }
 
     std::vector<uint8_t> compressed;
+    {
+        // Sized first: a big picture's data grown block by block would be copied over and over.
+        size_t length = 2, at = in.pos() + 1;
+        const std::span<const uint8_t> file = in.data();
+        while (at < file.size() && file[at] != 0 && at + 1 + file[at] <= file.size()) {
+            length += 1 + size_t(file[at]);
+            at += 1 + size_t(file[at]);
+        }
+        compressed.reserve(length);
+    }
     compressed.push_back(in.u8());  // minimum code size
     while (!in.atEnd()) {
         const size_t count = in.peek();

@@ -7,8 +7,8 @@
 #include "graphics/stream.h"
 
 void ReadBitmapFile(TStream& stream, TBitmap& bmp) {
-    const std::vector<uint8_t> data = stream.ReadRest();
-    ByteReader r(data);
+    const ByteBuffer data = stream.ReadRestBuffer();
+    ByteReader r{std::span<const uint8_t>(data)};
     if (data.size() < 2 || data[0] != 'B' || data[1] != 'M') throw EInvalidGraphic("Not a Windows bitmap file");
     r.skip(10);  // signature, file size and reserved fields, which writers often get wrong
     const uint32_t pixelOffset = r.u32le();

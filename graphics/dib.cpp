@@ -97,11 +97,17 @@ struct Channel {
     }
 };
 
-TBitmap NewBitmap(int64_t width, int64_t height, TPixelFormat format, const std::vector<TRGBQuad>& palette) {
+// forOverwrite: every pixel is written after, so the bitmap is not whitened first (which
+// would touch each of its pages once more).
+TBitmap NewBitmap(int64_t width, int64_t height, TPixelFormat format, const std::vector<TRGBQuad>& palette,
+                  bool forOverwrite = false) {
     TBitmap bmp;
     bmp.SetPixelFormat(format);
     if (!palette.empty()) bmp.SetPalette(palette);
-    bmp.SetSize(static_cast<int>(width), static_cast<int>(height));
+    if (forOverwrite)
+        bmp.SetSizeForOverwrite(static_cast<int>(width), static_cast<int>(height));
+    else
+        bmp.SetSize(static_cast<int>(width), static_cast<int>(height));
     return bmp;
 }
 
@@ -143,7 +149,8 @@ TBitmap DecodeUncompressed(ByteReader& r, const DibHeader& h, const std::vector<
         case 32: format = TPixelFormat::pf32bit; break;
         default: format = withAlpha ? TPixelFormat::pf32bit : TPixelFormat::pf24bit; break;
     }
-    TBitmap bmp = NewBitmap(w, height, format, palette);
+    // Every row is there (checked above) and each fills its pixels' bytes.
+    TBitmap bmp = NewBitmap(w, height, format, palette, true);
     const Channel red(h.redMask), green(h.greenMask), blue(h.blueMask), alpha(h.alphaMask);
     const size_t bytesPerPixel = h.bitCount / 8;
 

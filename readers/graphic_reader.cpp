@@ -110,10 +110,11 @@ ByteReader TGraphicReader::LoadSourceData() {
     const uint64_t size = stream.Size();
     const uint64_t available = size > BasePosition ? size - BasePosition : 0;
     CheckAllocation(available, 1);
-    sourceData_.assign(static_cast<size_t>(available), 0);
+    sourceData_.clear();
+    sourceData_.resize(static_cast<size_t>(available));  // not zero-filled: every byte is read into
     stream.SetPosition(BasePosition);
     stream.ReadBuffer(sourceData_.data(), sourceData_.size());
-    return ByteReader(sourceData_);
+    return ByteReader(std::span<const uint8_t>(sourceData_));
 }
 
 void TGraphicReader::ReleaseSourceData() {

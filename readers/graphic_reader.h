@@ -21,6 +21,7 @@
 
 #include "graphics/bitmap.h"
 #include "graphics/byte_reader.h"
+#include "graphics/stream.h"
 #include "readers/color_manager.h"
 #include "readers/graphic_strings.h"
 
@@ -197,7 +198,7 @@ protected:
     }
 
 private:
-    std::vector<uint8_t> sourceData_;
+    ByteBuffer sourceData_;
     bool progressOpen_ = false;
     uint8_t lastPercent_ = 0;
 };
