@@ -758,18 +758,17 @@ std::optional<FollowedLoad> LoadFollowingRows(PipelineHost& host, TPicture& pict
     }
     RowProducer& loader = *started;
     std::optional<FollowSetup> setup;
+    FollowedLoad load;
     try {
         loader.Rows().WaitFor(1);  // rows told, or the load over without any
-        const int orientation = PendingOrientation(told.orientation, UprightOptions{host.Settings().AutoOrient});
-        setup = SetUpFollowing(host, path, told.width, told.height, orientation, told.profile);
+        load.orientation = PendingOrientation(told.orientation, UprightOptions{host.Settings().AutoOrient});
+        setup = SetUpFollowing(host, path, told.width, told.height, load.orientation, told.profile);
     } catch (const ERowsAbandoned&) {
     }
-    FollowedLoad load;
     Followed followed;
     if (setup) {
         load.width = told.width;
         load.height = told.height;
-        load.orientation = PendingOrientation(told.orientation, UprightOptions{host.Settings().AutoOrient});
         followedDecodings.fetch_add(1, std::memory_order_relaxed);
         if (loading) loading();
         followed = ResampleFollowing(host, path, *setup, *told.pixels, told.height, told.height, loader.Rows(), load);
