@@ -2,7 +2,6 @@
 // noise, stays inside its windows and ends. The guard bytes catch stray writes in any build;
 // under AddressSanitizer the exact-size input buffer catches stray reads.
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <functional>
 #include <memory>
@@ -16,6 +15,7 @@
 #include "readers/codecs/rle_decoders.h"
 #include "readers/codecs/thunder_decoder.h"
 #include "readers/codecs/tiff_jpeg_decoder.h"
+#include "tests/support/png_chunks.h"
 
 #include <cstdio>
 #include <jpeglib.h>
@@ -35,11 +35,7 @@ struct CodecCase {
 Bytes Deflated(size_t n) {
     Bytes plain(n);
     for (size_t i = 0; i < n; ++i) plain[i] = static_cast<uint8_t>(i * i / 5);
-    uLongf size = compressBound(n);
-    Bytes out(size);
-    compress2(out.data(), &size, plain.data(), n, 6);
-    out.resize(size);
-    return out;
+    return testsupport::Deflate(plain);
 }
 
 std::vector<CodecCase> Cases() {

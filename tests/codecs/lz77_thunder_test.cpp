@@ -5,18 +5,13 @@
 #include "graphics/errors.h"
 #include "readers/codecs/lz77_decoder.h"
 #include "readers/codecs/thunder_decoder.h"
+#include "tests/support/png_chunks.h"
 
 using codectest::Bytes;
 using codectest::RunDecode;
 
 namespace {
-Bytes Deflate(const Bytes& data) {
-    uLongf size = compressBound(data.size());
-    Bytes out(size);
-    EXPECT_EQ(compress2(out.data(), &size, data.data(), data.size(), 9), Z_OK);
-    out.resize(size);
-    return out;
-}
+Bytes Deflate(const Bytes& data) { return testsupport::Deflate(data, 9); }
 
 Bytes Sample(size_t n, int seed) {
     Bytes b(n);

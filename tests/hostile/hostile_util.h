@@ -11,6 +11,7 @@
 #include "graphics/bitmap.h"
 #include "graphics/stream.h"
 #include "tests/support/hostile_input.h"
+#include "tests/support/png_chunks.h"
 #include "tests/support/test_support.h"
 
 namespace hostile {
@@ -30,13 +31,7 @@ void LoadAndDraw(std::span<const uint8_t> file) {
     picture.Draw(canvas, Rect(0, 0, canvas.Width(), canvas.Height()));
 }
 
-inline Bytes Deflate(const Bytes& data) {
-    uLongf size = compressBound(data.size());
-    Bytes out(size);
-    compress2(out.data(), &size, data.data(), data.size(), 9);
-    out.resize(size);
-    return out;
-}
+inline Bytes Deflate(const Bytes& data) { return testsupport::Deflate(data, 9); }
 
 // Packs codes of a fixed width, least significant bit first (GIF) or most significant first (TIFF).
 inline Bytes PackCodes(const std::vector<int>& codes, int width, bool msbFirst) {

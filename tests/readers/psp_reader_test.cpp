@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <zlib.h>
-
 #include <cstring>
 #include <functional>
 #include <string>
@@ -11,6 +9,7 @@
 #include "graphics/errors.h"
 #include "graphics/stream.h"
 #include "readers/psp_reader.h"
+#include "tests/support/png_chunks.h"
 
 namespace {
 
@@ -59,13 +58,7 @@ Bytes PSPRunLength(const Bytes& data) {
     return out;
 }
 
-Bytes Deflate(const Bytes& data) {
-    uLongf size = compressBound(data.size());
-    Bytes out(size);
-    compress2(out.data(), &size, data.data(), data.size(), 9);
-    out.resize(size);
-    return out;
-}
+Bytes Deflate(const Bytes& data) { return testsupport::Deflate(data, 9); }
 
 void Block(ByteWriter& w, uint16_t major, uint16_t id, const Bytes& content) {
     w.text("~BK");

@@ -2,6 +2,8 @@
 
 #include <zlib.h>
 
+#include <stdexcept>
+
 namespace testsupport {
 
 std::vector<uint8_t> Chunk(const char* type, const std::vector<uint8_t>& data) {
@@ -24,10 +26,11 @@ std::vector<uint8_t> Ihdr(uint32_t w, uint32_t h, uint8_t depth, uint8_t type, u
     return Chunk("IHDR", d);
 }
 
-std::vector<uint8_t> Deflate(const std::vector<uint8_t>& raw) {
+std::vector<uint8_t> Deflate(const std::vector<uint8_t>& raw, int level) {
     uLongf size = compressBound(static_cast<uLong>(raw.size()));
     std::vector<uint8_t> out(size);
-    compress2(out.data(), &size, raw.data(), static_cast<uLong>(raw.size()), 6);
+    if (compress2(out.data(), &size, raw.data(), static_cast<uLong>(raw.size()), level) != Z_OK)
+        throw std::runtime_error("zlib could not compress the test data");
     out.resize(size);
     return out;
 }
