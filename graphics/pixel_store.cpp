@@ -3,8 +3,11 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
+#include <mutex>
+#include <utility>
 
 #include "graphics/errors.h"
 
@@ -27,6 +30,81 @@ constexpr size_t kMapThreshold = size_t(8) << 20;
 
 size_t RoundUp(size_t n, size_t to) { return (n + to - 1) / to * to; }
 
+// Mappings given back, kept for the next buffer that fits: in a batch of pictures of about one
+// size, only the first picture's buffers are fresh memory, which the kernel must clear page by
+// page on first touch (7 % of the processor time of a batch of JPEGs). A few are kept, not
+// more than kKeptBytes in all, and a buffer that none fits first gives back at least its own
+// size of them: buffers in use and spares together never hold more than the buffers alone did.
+class SpareMappings {
+public:
+    // A spare of at least length bytes (and not much more) cut to length, or nullptr.
+    uint8_t* Take(size_t length) {
+        std::lock_guard lock(mutex_);
+        Spare* best = nullptr;
+        for (Spare& s : spares_)
+            if (s.p && s.length >= length && s.length - length <= kSlack && (!best || s.length < best->length))
+                best = &s;
+        if (!best) {
+            for (size_t dropped = 0; dropped < length && keptBytes_ > 0;) dropped += DropOldest();
+            return nullptr;
+        }
+        uint8_t* p = std::exchange(best->p, nullptr);
+        keptBytes_ -= best->length;
+        if (best->length > length) ::munmap(p + length, best->length - length);
+        return p;
+    }
+    // Keeps the mapping, giving back the oldest spares to make room; false when it is not kept.
+    bool Give(uint8_t* p, size_t length) {
+        if (length > kKeptBytes || length % kHugePage != 0) return false;
+        std::lock_guard lock(mutex_);
+        while (keptBytes_ + length > kKeptBytes || Free() == nullptr) DropOldest();
+        *Free() = Spare{p, length, ++clock_};
+        keptBytes_ += length;
+        return true;
+    }
+    void DropAll() {
+        std::lock_guard lock(mutex_);
+        while (keptBytes_ > 0) DropOldest();
+    }
+    size_t KeptBytes() {
+        std::lock_guard lock(mutex_);
+        return keptBytes_;
+    }
+
+private:
+    static constexpr size_t kKeptBytes = size_t(96) << 20;
+    static constexpr size_t kSlack = size_t(8) << 20;
+    struct Spare {
+        uint8_t* p = nullptr;
+        size_t length = 0;
+        uint64_t age = 0;
+    };
+    Spare* Free() {
+        for (Spare& s : spares_)
+            if (!s.p) return &s;
+        return nullptr;
+    }
+    // Its length; called only with a spare kept.
+    size_t DropOldest() {
+        Spare* oldest = nullptr;
+        for (Spare& s : spares_)
+            if (s.p && (!oldest || s.age < oldest->age)) oldest = &s;
+        ::munmap(oldest->p, oldest->length);
+        keptBytes_ -= oldest->length;
+        oldest->p = nullptr;
+        return oldest->length;
+    }
+    std::mutex mutex_;
+    std::array<Spare, 6> spares_{};
+    size_t keptBytes_ = 0;
+    uint64_t clock_ = 0;
+};
+
+SpareMappings& Spares() {
+    static SpareMappings* spares = new SpareMappings;  // never destroyed: buffers may outlive statics
+    return *spares;
+}
+
 }  // namespace
 
 size_t HugeAlignedLength(size_t size, size_t threshold) {
@@ -35,6 +113,7 @@ size_t HugeAlignedLength(size_t size, size_t threshold) {
 }
 
 uint8_t* MapHugeAligned(size_t length) {
+    if (uint8_t* spare = Spares().Take(length)) return spare;
     const size_t padded = length + kHugePage;
     void* raw = ::mmap(nullptr, padded, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (raw == MAP_FAILED) return nullptr;
@@ -48,7 +127,13 @@ uint8_t* MapHugeAligned(size_t length) {
     return p;
 }
 
-void UnmapHugeAligned(void* p, size_t length) { ::munmap(p, length); }
+void UnmapHugeAligned(void* p, size_t length) {
+    if (!Spares().Give(static_cast<uint8_t*>(p), length)) ::munmap(p, length);
+}
+
+void GiveBackSpareMappings() { Spares().DropAll(); }
+
+size_t SpareMappingBytes() { return Spares().KeptBytes(); }
 
 void PixelMemoryRelease::operator()(uint8_t* p) const {
     if (mappedBytes)

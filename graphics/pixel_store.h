@@ -11,9 +11,14 @@
 // served by the ordinary heap (below threshold, or in a build that must see every allocation).
 size_t HugeAlignedLength(size_t size, size_t threshold);
 // A private mapping of length bytes (a HugeAlignedLength) starting on a 2 MiB boundary, with
-// transparent huge pages asked for; nullptr when the system has no room.
+// transparent huge pages asked for; nullptr when the system has no room. Its bytes are unset:
+// it may be one given back before (a few are kept, 96 MiB at most, for the next that fits).
 uint8_t* MapHugeAligned(size_t length);
 void UnmapHugeAligned(void* p, size_t length);
+// Gives the kept mappings back to the system: at the end of a batch, so that a program left
+// open holds no memory for nothing.
+void GiveBackSpareMappings();
+size_t SpareMappingBytes();  // what the kept mappings hold
 
 // Frees what PixelStore allocated: unmaps a mapping, or delete[] (mappedBytes 0).
 struct PixelMemoryRelease {

@@ -25,6 +25,7 @@
 #include "graphics/integer_field.h"
 #include "graphics/picture.h"
 #include "graphics/picture_to_bitmap.h"
+#include "graphics/pixel_store.h"
 #include "graphics/stream.h"
 #include "graphics/warning_sink.h"
 #include "imageops/resample.h"
@@ -1009,6 +1010,10 @@ BatchOutcome ProcessFiles(PipelineHost& host, std::vector<std::string> paths) {
         if (!inAdded) host.AddToTray(TTray::In, path, TpicData(0, 0, 24), BlankThumbnail());
         host.MarkNotConverted(path, reason);
     };
+    // The batch's files reuse each other's big buffers; once it is over they go back.
+    struct SparesGivenBack {
+        ~SparesGivenBack() { GiveBackSpareMappings(); }
+    } sparesAfterTheBatch;
     // Only reads files, so a look-ahead dropped on cancel or stop leaves nothing on disk.
     std::optional<LookAheadLoader> lookAhead;
     if (LookAheadEnabled() && paths.size() > 1)
