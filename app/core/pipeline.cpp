@@ -414,13 +414,6 @@ private:
     ThreadWarningSink previous_;
 };
 
-// The source as the stored working bitmap, as the look-ahead loads it (no host calls).
-StoredWorkingBitmap LoadWorkingBitmap(const std::string& path, const UprightOptions& options) {
-    TPicture picture;
-    picture.LoadPictureFile(path);
-    return WorkingBitmapAsStored(picture.TakeGraphic(), options, path);
-}
-
 // The thumbnail of the upright picture, made from the stored one: fitted into the cell turned
 // as stored, then turned upright with it, so that no upright copy of the whole picture is made.
 TBitmap UprightThumbnail(const TBitmap& stored, int orientation, ThumbnailCell cell) {
@@ -615,10 +608,9 @@ void FinishFollowing(const Followed& followed, const FollowSetup& setup, TBitmap
 // steps in turn, and so are the host calls: the decoding's warnings and failure come out
 // after the load's progress step, where the decoding in turn would have given them. nullopt
 // (and nothing done) for any other picture, and for a profile that cannot be used (its
-// warning is the steps' own): the steps then run in turn. decoding (may be empty) is called
-// once the decoder runs.
+// warning is the steps' own): the steps then run in turn.
 std::optional<FollowedLoad> FollowDecoding(PipelineHost& host, TPicture& picture, const std::string& path,
-                                           std::vector<std::string>* damage, const std::function<void()>& decoding) {
+                                           std::vector<std::string>* damage) {
     if (!LookAheadEnabled()) return std::nullopt;
     auto* jpg = dynamic_cast<TJPEGImage*>(picture.Graphic());
     if (!jpg || !jpg->DecodesToPlainRows()) return std::nullopt;
@@ -673,7 +665,6 @@ std::optional<FollowedLoad> FollowDecoding(PipelineHost& host, TPicture& picture
         return std::nullopt;
     }
     followedDecodings.fetch_add(1, std::memory_order_relaxed);
-    if (decoding) decoding();
     RowProducer& decoder = *started;
     const Followed followed = ResampleFollowing(host, path, *setup, *rows, h, ringRows, decoder.Rows(), load);
     decoder.Join();
@@ -714,9 +705,9 @@ struct ToldRows {
 // bitmap, converted to sRGB on this side as the resampler reads it. The load's warnings and
 // failure come out before its progress step, as in turn. nullopt when the resampler did not
 // follow: picture then holds what the load gave (or the load's failure is raised), and
-// nothing else was done. loading (may be empty) is called once the resampler follows.
+// nothing else was done.
 std::optional<FollowedLoad> LoadFollowingRows(PipelineHost& host, TPicture& picture, const std::string& path,
-                                              std::vector<std::string>* damage, const std::function<void()>& loading) {
+                                              std::vector<std::string>* damage) {
     if (!LookAheadEnabled() || NamedJpeg(path)) {
         DamageCollector collect(damage);
         picture.LoadPictureFile(path);
@@ -771,7 +762,6 @@ std::optional<FollowedLoad> LoadFollowingRows(PipelineHost& host, TPicture& pict
         load.width = told.width;
         load.height = told.height;
         followedDecodings.fetch_add(1, std::memory_order_relaxed);
-        if (loading) loading();
         followed = ResampleFollowing(host, path, *setup, *told.pixels, told.height, told.height, loader.Rows(), load);
     }
     loader.Join();
@@ -798,58 +788,112 @@ std::optional<FollowedLoad> LoadFollowingRows(PipelineHost& host, TPicture& pict
     return load;
 }
 
-// Whether the resampler will most likely follow the file's decoding: its extension is read as
-// a JPEG (the lookup the load makes), and it is to be resized. A guess, which costs only time
-// when it is wrong.
-bool LikelyFollowed(PipelineHost& host, const std::string& path) {
-    return host.CurrentScaleChoice().Scale != ScaleMode::FullSize && NamedJpeg(path);
-}
+// What a file's load made: the stored working bitmap (none for a followed load when the host
+// shows no thumbnails) and, when the resampler followed the decoding, what that made.
+struct SourceLoad {
+    StoredWorkingBitmap loaded;
+    std::optional<FollowedLoad> followed;
+};
 
-// lookAhead (may be null) holds the file read ahead and is given the next one (nextPath, ""
-// for none) as soon as this file's decoding starts, if the resampler follows it: the two
-// decoders then share the cores. Otherwise it is given the next file once this file's source
-// is in memory, unless the next file is likely to be followed: read in its turn, that one
-// reads the one after it ahead. Either way the file read ahead is the second picture in
-// memory. (A JPEG's decoding is one core's work that cannot be split; two at once keep both
-// cores busy.)
+// Loads the file, letting the resampler follow its decoding where it can; one progress step.
 // damage (may be null: shown as warnings then) collects what the load found damaged; only
 // the loading itself is watched, not the host calls between its steps.
-FileResult RunFile(PipelineHost& host, const std::string& path, FileTrack& track,
-                   LookAheadLoader* lookAhead = nullptr, const std::string& nextPath = {},
+SourceLoad LoadSource(PipelineHost& host, const std::string& path, std::vector<std::string>* damage) {
+    SourceLoad source;
+    TPicture picture;
+    source.followed = LoadFollowingRows(host, picture, path, damage);
+    if (!source.followed) source.followed = FollowDecoding(host, picture, path, damage);
+    if (source.followed) {
+        source.loaded.bitmap = std::move(source.followed->converted);
+        source.loaded.orientation = source.followed->orientation;
+    } else {
+        host.StepProgress();
+        // The picture is not needed once its pixels are in the working bitmap, in sRGB.
+        DamageCollector collect(damage);  // a JPEG decodes its pixels only here
+        source.loaded = WorkingBitmapAsStored(picture.TakeGraphic(), UprightOptions{host.Settings().AutoOrient}, path);
+    }
+    return source;
+}
+
+// What a load asks of the host, as it stood when the load began.
+struct LoadSettings {
+    TSettingsRecord settings;
+    ScaleChoice choice;
+    bool thumbnails = true;
+    bool operator==(const LoadSettings&) const = default;
+};
+
+LoadSettings CurrentLoadSettings(PipelineHost& host) {
+    return {host.Settings(), host.CurrentScaleChoice(), host.ShowsThumbnails()};
+}
+
+// The host a load started ahead of its file's turn sees, on its own thread: the settings as
+// they were when it started, and nothing else. Its progress step is the batch's to make, in
+// the file's turn; the load makes no other host call.
+class AheadHost final : public PipelineHost {
+public:
+    explicit AheadHost(const LoadSettings& settings) : settings_(settings) {}
+    const TSettingsRecord& Settings() override { return settings_.settings; }
+    ScaleChoice CurrentScaleChoice() override { return settings_.choice; }
+    bool ShowsThumbnails() override { return settings_.thumbnails; }
+    void BeginBatch(int64_t) override {}
+    void SetProgressFileName(const std::string&) override {}
+    void StepProgress() override {}
+    bool Cancelled() override { return false; }
+    void EndBatch() override {}
+    void AddToTray(TTray, const std::string&, const TpicData&, TBitmap) override {}
+    void ResultWritten(const std::string&, const FileIdentity&) override {}
+    void RemoveFromTray(TTray, const std::string&) override {}
+    void MarkNotConverted(const std::string&, const std::string&) override {}
+    void ShowErrorBox(const std::string&) override {}
+    void ShowWarningBox(const std::string&) override {}
+
+private:
+    const LoadSettings& settings_;
+};
+
+// A load made ahead of the file's turn, and the settings it was made with: one made with
+// other settings than the file's turn has is made again then.
+struct AheadLoad {
+    SourceLoad source;
+    LoadSettings used;
+};
+using AheadLoader = LookAheadLoader<AheadLoad>;
+
+void StartAhead(PipelineHost& host, AheadLoader& loader, const std::string& path) {
+    loader.Start(path, [path, used = CurrentLoadSettings(host)]() {
+        AheadHost ahead(used);
+        return AheadLoad{LoadSource(ahead, path, nullptr), used};
+    });
+}
+
+// ahead (may be null) holds the file's load, started ahead of its turn; without it, or when
+// that load failed or was made with other settings, the file is loaded here.
+// damage (may be null: shown as warnings then) collects what the load found damaged.
+FileResult RunFile(PipelineHost& host, const std::string& path, FileTrack& track, AheadLoader* ahead = nullptr,
                    std::vector<std::string>* damage = nullptr) {
     host.SetProgressFileName(path);
 
-    StoredWorkingBitmap loaded;
-    if (lookAhead) {
+    SourceLoad source;
+    bool taken = false;
+    if (ahead) {
         DamageCollector collect(damage);
-        loaded = lookAhead->Take(path);  // replays the look-ahead's warnings
-    }
-    std::optional<FollowedLoad> followed;
-    int width = 0, height = 0;  // of the stored working bitmap, which a followed load may not keep
-    if (loaded.bitmap) {
-        host.StepProgress();
-    } else {
-        TPicture picture;
-        const auto readNextAhead = [&] {
-            if (lookAhead && !nextPath.empty()) lookAhead->Start(nextPath);
-        };
-        followed = LoadFollowingRows(host, picture, path, damage, readNextAhead);
-        if (!followed) followed = FollowDecoding(host, picture, path, damage, readNextAhead);
-        if (followed) {
-            loaded.bitmap = std::move(followed->converted);
-            loaded.orientation = followed->orientation;
-            width = followed->width;
-            height = followed->height;
-        } else {
-            host.StepProgress();
-            // The picture is not needed once its pixels are in the working bitmap, in sRGB.
-            DamageCollector collect(damage);  // a JPEG decodes its pixels only here
-            loaded = WorkingBitmapAsStored(picture.TakeGraphic(), UprightOptions{host.Settings().AutoOrient}, path);
+        const LoadSettings now = CurrentLoadSettings(host);
+        // replays the load's warnings
+        std::optional<AheadLoad> made = ahead->Take(path, [&](const AheadLoad& load) { return load.used == now; });
+        if (made) {
+            source = std::move(made->source);
+            taken = true;
         }
     }
-    // At most two files in memory: this one and the one read ahead (started already for a
-    // followed one).
-    if (lookAhead && !nextPath.empty() && !followed && !LikelyFollowed(host, nextPath)) lookAhead->Start(nextPath);
+    if (taken)
+        host.StepProgress();
+    else
+        source = LoadSource(host, path, damage);
+    StoredWorkingBitmap& loaded = source.loaded;
+    std::optional<FollowedLoad>& followed = source.followed;
+    // Of the stored working bitmap, which a followed load may not keep.
+    int width = followed ? followed->width : 0, height = followed ? followed->height : 0;
     if (loaded.bitmap) {
         width = loaded.bitmap->Width();
         height = loaded.bitmap->Height();
@@ -1014,12 +1058,18 @@ BatchOutcome ProcessFiles(PipelineHost& host, std::vector<std::string> paths) {
     struct SparesGivenBack {
         ~SparesGivenBack() { GiveBackSpareMappings(); }
     } sparesAfterTheBatch;
-    // Only reads files, so a look-ahead dropped on cancel or stop leaves nothing on disk.
-    std::optional<LookAheadLoader> lookAhead;
-    if (LookAheadEnabled() && paths.size() > 1)
-        lookAhead.emplace([options = UprightOptions{host.Settings().AutoOrient}](const std::string& path) {
-            return LoadWorkingBitmap(path, options);
-        });
+    // Two loads at once, the file in its turn and the next: file i is loaded by lanes[i % 2].
+    // They only read files, so a load dropped on cancel or stop leaves nothing on disk.
+    std::optional<AheadLoader> lanes[2];
+    if (LookAheadEnabled() && paths.size() > 1) {
+        lanes[0].emplace();
+        lanes[1].emplace();
+        StartAhead(host, *lanes[0], paths[0]);
+    }
+    auto abandonLanes = [&] {
+        for (auto& lane : lanes)
+            if (lane) lane->Abandon();
+    };
     try {
         size_t next = 0;
         for (; next < paths.size(); ++next) {
@@ -1031,9 +1081,9 @@ BatchOutcome ProcessFiles(PipelineHost& host, std::vector<std::string> paths) {
             FileTrack track;
             FileResult result = FileResult::Converted;
             std::vector<std::string> damage;
+            if (lanes[0] && next + 1 < paths.size()) StartAhead(host, *lanes[(next + 1) % 2], paths[next + 1]);
             try {
-                result = RunFile(host, path, track, lookAhead ? &*lookAhead : nullptr,
-                                 next + 1 < paths.size() ? paths[next + 1] : std::string(), &damage);
+                result = RunFile(host, path, track, lanes[0] ? &*lanes[next % 2] : nullptr, &damage);
             } catch (...) {
                 if (!track.outPath.empty()) host.RemoveFromTray(TTray::Out, track.outPath);
                 const std::string reason = ExceptionMessage(std::current_exception());
@@ -1073,12 +1123,12 @@ BatchOutcome ProcessFiles(PipelineHost& host, std::vector<std::string> paths) {
                     failures.push_back({path, text});
             }
         }
-        if (lookAhead) lookAhead->Abandon();
+        abandonLanes();
         for (size_t i = next; i < paths.size(); ++i)
             keepUnconverted(paths[i], false,
                             outcome == BatchOutcome::Cancelled ? kCancelledReason : kStoppedReason);
     } catch (...) {
-        if (lookAhead) lookAhead->Abandon();
+        abandonLanes();
         host.EndBatch();
         throw;
     }

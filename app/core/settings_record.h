@@ -38,6 +38,7 @@ struct TSettingsRecord {
     // JPEG results are kept under this many kilobytes (1024 bytes) by lowering the quality;
     // 0 (or less) is no limit.
     int MaxJPEGKB = 0;
+    bool operator==(const TSettingsRecord&) const = default;
 };
 
 // The folder of the running executable, with a trailing "/" (the current folder when it

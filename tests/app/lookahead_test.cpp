@@ -201,9 +201,43 @@ TEST_F(LookAheadTest, AFileMendedWhileTheBatchRunsIsReadInItsTurn) {
     EXPECT_EQ(lookAhead.files.size(), paths.size()) << Describe(lookAhead);
 }
 
+TEST_F(LookAheadTest, SettingsChangedWhileTheBatchRunsApplyFromTheFileInTurn) {
+    // The next file is loaded (and resampled) ahead with the settings of its start; changed
+    // before its turn, they apply to it as they would in turn.
+    struct Change {
+        const char* name;
+        std::function<void(RecordingHost&)> apply;
+    };
+    const Change changes[] = {
+        {"scale", [](RecordingHost& host) { host.scale.Scale = ScaleMode::QuarterSize; }},
+        {"filter", [](RecordingHost& host) { host.settings.Resampler = 1; }},
+        {"quality", [](RecordingHost& host) { host.settings.JPEGQuality = 40; }},
+        {"turn", [](RecordingHost& host) { host.scale.RotationIndex = 1; }},
+    };
+    // JPEGs, whose resampling follows their decoding.
+    paths.clear();
+    for (int i = 0; i < 4; ++i) {
+        TBitmap noise = NoiseBitmap(40 + 7 * i, 30 + 5 * i, 10 + i);
+        TJPEGImage jpg;
+        jpg.AssignBitmap(noise);
+        paths.push_back(src.file("p" + std::to_string(i) + ".jpg"));
+        jpg.WritePictureFile(paths.back());
+    }
+    const Case c{"jpg, lanczos3", 2, 5, 0, ScaleMode::HalfSize};
+    for (const Change& change : changes) {
+        SCOPED_TRACE(change.name);
+        auto changeAtTheThirdFile = [&](RecordingHost& host) {
+            host.onFile = [&host, &change, third = paths[2]](const std::string& path) {
+                if (path == third) change.apply(host);
+            };
+        };
+        ExpectSameRuns(Batch(c, false, changeAtTheThirdFile, false), Batch(c, true, changeAtTheThirdFile, false));
+    }
+}
+
 TEST(LookAheadLoader, HandsOverOnlyTheFileItWasStartedFor) {
-    // Warnings of a load are shown by Take, on the taking thread; a failed or dropped load's
-    // never (the file is loaded again in its turn and warns then).
+    // Warnings of a load are shown by Take, on the taking thread; a failed, dropped or refused
+    // load's never (the file is loaded again in its turn and warns then).
     std::vector<std::string> shown;
     const std::thread::id batchThread = std::this_thread::get_id();
     WarningSink previous = SetWarningSink([&](const std::string& message) {
@@ -211,31 +245,37 @@ TEST(LookAheadLoader, HandsOverOnlyTheFileItWasStartedFor) {
         shown.push_back(message);
     });
     std::vector<std::string> loaded;  // read after each Take/Abandon, which join the worker
-    LookAheadLoader loader([&](const std::string& path) -> StoredWorkingBitmap {
-        loaded.push_back(path);
-        ShowWarning("warning from " + path);
-        if (path == "fails") throw std::runtime_error("no");
-        return {std::make_unique<TBitmap>(static_cast<int>(path.size()), 1, TPixelFormat::pf24bit), 6};
-    });
+    LookAheadLoader<StoredWorkingBitmap> loader;
+    auto load = [&](std::string path) {
+        return [&loaded, path]() -> StoredWorkingBitmap {
+            loaded.push_back(path);
+            ShowWarning("warning from " + path);
+            if (path == "fails") throw std::runtime_error("no");
+            return {std::make_unique<TBitmap>(static_cast<int>(path.size()), 1, TPixelFormat::pf24bit), 6};
+        };
+    };
     struct Step {
         const char* start;  // "" for none
         const char* take;
-        int width;  // of the bitmap handed over, -1 for none
+        bool usable;  // what the taker makes of the result
+        int width;    // of the bitmap handed over, -1 for none
     };
-    const Step steps[] = {{"abc", "abc", 3}, {"abcd", "other", -1}, {"fails", "fails", -1}, {"", "abc", -1}, {"ab", "ab", 2}};
+    const Step steps[] = {{"abc", "abc", true, 3},  {"abcd", "other", true, -1}, {"fails", "fails", true, -1},
+                          {"", "abc", true, -1},    {"abcde", "abcde", false, -1}, {"ab", "ab", true, 2}};
     for (const Step& s : steps) {
         SCOPED_TRACE(std::string(s.start) + " / " + s.take);
-        if (*s.start) loader.Start(s.start);
-        const StoredWorkingBitmap got = loader.Take(s.take);
-        EXPECT_EQ(got.bitmap ? got.bitmap->Width() : -1, s.width);
-        if (got.bitmap) {
-            EXPECT_EQ(got.orientation, 6);
+        if (*s.start) loader.Start(s.start, load(s.start));
+        const std::optional<StoredWorkingBitmap> got =
+            loader.Take(s.take, [&](const StoredWorkingBitmap&) { return s.usable; });
+        EXPECT_EQ(got ? got->bitmap->Width() : -1, s.width);
+        if (got) {
+            EXPECT_EQ(got->orientation, 6);
         }
         EXPECT_FALSE(loader.Pending());
     }
-    EXPECT_EQ(loaded, (std::vector<std::string>{"abc", "abcd", "fails", "ab"}));
+    EXPECT_EQ(loaded, (std::vector<std::string>{"abc", "abcd", "fails", "abcde", "ab"}));
     EXPECT_EQ(shown, (std::vector<std::string>{"warning from abc", "warning from ab"}));
-    loader.Start("left running");  // dropped by Abandon
+    loader.Start("left running", load("left running"));  // dropped by Abandon
     loader.Abandon();
     EXPECT_EQ(shown.size(), 2u);
     SetWarningSink(std::move(previous));
