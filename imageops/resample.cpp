@@ -1,9 +1,11 @@
 #include "imageops/resample.h"
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cmath>
 #include <memory>
+#include <mutex>
 #include <numbers>
 
 #include "graphics/bitmap.h"
@@ -213,8 +215,39 @@ imageops::TapTable Mirrored(const imageops::TapTable& plain, int from) {
     return mirrored;
 }
 
-imageops::TapTable PassTaps(int from, int to, FilterKernel kernel, float support, bool mirror) {
+imageops::TapTable MadePassTaps(int from, int to, FilterKernel kernel, float support, bool mirror) {
     return mirror ? Mirrored(PassTaps(from, to, kernel, support), from) : PassTaps(from, to, kernel, support);
+}
+
+// The pictures of a batch are often of one size, and each of them needs the same tables
+// (the vertical one twice when rows are followed): the last few made are kept, so that the
+// kernel is evaluated once for all of them. Only tables of ordinary size are kept.
+imageops::TapTable PassTaps(int from, int to, FilterKernel kernel, float support, bool mirror) {
+    struct Kept {
+        int from = 0, to = 0;
+        FilterKernel kernel = nullptr;
+        float support = 0.0f;
+        bool mirror = false;
+        std::shared_ptr<const imageops::TapTable> table;
+    };
+    static std::mutex mutex;
+    static std::array<Kept, 4> kept;
+    static size_t nextSlot = 0;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        for (const Kept& k : kept)
+            if (k.table && k.from == from && k.to == to && k.kernel == kernel && k.support == support &&
+                k.mirror == mirror)
+                return *k.table;
+    }
+    imageops::TapTable made = MadePassTaps(from, to, kernel, support, mirror);
+    if (made.index.size() <= (size_t(1) << 18)) {
+        auto table = std::make_shared<const imageops::TapTable>(made);
+        std::lock_guard<std::mutex> lock(mutex);
+        kept[nextSlot] = Kept{from, to, kernel, support, mirror, std::move(table)};
+        nextSlot = (nextSlot + 1) % kept.size();
+    }
+    return made;
 }
 
 // Everything that can fail is settled before either bitmap is touched.

@@ -184,6 +184,11 @@ IMAGEOPS_INLINE void StoreColumn(uint8_t* const* out, int rowCount, int i, const
                                uint32_t(_mm_extract_epi32(rows03, 2)), uint32_t(_mm_extract_epi32(rows03, 3)),
                                uint32_t(_mm_cvtsi128_si32(rows47)),    uint32_t(_mm_extract_epi32(rows47, 1)),
                                uint32_t(_mm_extract_epi32(rows47, 2)), uint32_t(_mm_extract_epi32(rows47, 3))};
+    if (rowCount == kBlockRows) {  // the usual full block, unrolled
+#pragma GCC unroll 8
+        for (int r = 0; r < kBlockRows; ++r) std::memcpy(out[r] + size_t(i) * 3, &words[r], 4);
+        return;
+    }
     for (int r = 0; r < rowCount; ++r) std::memcpy(out[r] + size_t(i) * 3, &words[r], 4);
 }
 
