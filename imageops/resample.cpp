@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <numbers>
+#include <optional>
 
 #include "graphics/bitmap.h"
 #include "graphics/errors.h"
@@ -228,7 +229,7 @@ imageops::TapTable PassTaps(int from, int to, FilterKernel kernel, float support
         FilterKernel kernel = nullptr;
         float support = 0.0f;
         bool mirror = false;
-        std::shared_ptr<const imageops::TapTable> table;
+        std::optional<imageops::TapTable> table;
     };
     static std::mutex mutex;
     static std::array<Kept, 4> kept;
@@ -242,9 +243,8 @@ imageops::TapTable PassTaps(int from, int to, FilterKernel kernel, float support
     }
     imageops::TapTable made = MadePassTaps(from, to, kernel, support, mirror);
     if (made.index.size() <= (size_t(1) << 18)) {
-        auto table = std::make_shared<const imageops::TapTable>(made);
         std::lock_guard<std::mutex> lock(mutex);
-        kept[nextSlot] = Kept{from, to, kernel, support, mirror, std::move(table)};
+        kept[nextSlot] = Kept{from, to, kernel, support, mirror, made};
         nextSlot = (nextSlot + 1) % kept.size();
     }
     return made;
